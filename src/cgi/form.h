@@ -1,0 +1,57 @@
+// Form entries: the decoded fields of one request, the result codes of the
+// gateway, URL-encoded decoding and the field operations the pages use.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace larkspur::cgi {
+
+enum DecodeResult {
+  DECODE_SUCCESS = 0,
+  DECODE_NO_MEMORY = 1,
+  DECODE_IO = 2,
+};
+
+enum FormResult {
+  FORM_SUCCESS = 0,
+  FORM_TRUNCATED = 1,
+  FORM_EMPTY = 3,
+  FORM_NOT_FOUND = 4,
+  FORM_WRITE_FAILED = 12,
+};
+
+struct FormEntry {
+  std::string name;
+  std::string value;  // may hold NUL bytes; empty for an upload
+  std::int64_t value_length = 0;
+  std::string file_name;
+  std::string content_type;
+  std::string temp_file_name;
+};
+
+// The process-wide list, in input order, duplicates included.
+std::vector<FormEntry>& form_entries();
+
+DecodeResult form_unescape(std::string_view text, std::string& out);
+DecodeResult form_decode_urlencoded(std::string_view text);
+DecodeResult form_read_urlencoded_body();
+DecodeResult form_decode_query();
+
+// The first entry of that name (byte for byte), or nullptr.
+const FormEntry* form_find(std::string_view name);
+// Copies the value up to its first NUL, without CR and LF, into `buffer`
+// (at least one byte), always NUL-terminated.
+FormResult form_get_value(std::string_view name, std::span<char> buffer);
+FormResult form_has_field(std::string_view name);
+
+// Writes to the response stream for a double-quoted attribute: '"' becomes "&#34;".
+FormResult write_attr_escaped(std::string_view text);
+
+// Wipes and releases every entry; deletes the temporary files of uploads.
+void form_free_all();
+
+}  // namespace larkspur::cgi

@@ -1,0 +1,21 @@
+// The program entry of a CGI request: environment, decoding, page, cleanup.
+#pragma once
+
+#include <string_view>
+
+namespace larkspur::cgi {
+
+using PageMain = int (*)();
+
+// Runs one request (or prints the help text) and returns the exit status:
+// 0 after the help text, -1 when the input could not be decoded, otherwise
+// the result of `page_main`.
+int gateway_main(int argc, char** argv, PageMain page_main);
+
+// Writes "Content-type: <type>\r\n\r\n" to the response stream.
+void write_content_type(std::string_view type);
+
+// The text printed for "/?" and "-h".
+extern const std::string_view kHelpText;
+
+}  // namespace larkspur::cgi

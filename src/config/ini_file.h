@@ -1,0 +1,34 @@
+// The INI file named after the program: paths, limits and every page text.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace larkspur::config {
+
+class IniFile {
+ public:
+  // Reads the file at `path`; true when it opened and at least one entry is stored.
+  bool load(const std::string& path);
+  // Runs every line of `text` through the grammar; true when any entry is stored.
+  bool parse(std::string_view text);
+  // The stored value, or the empty text.
+  std::string get(std::string_view section, std::string_view key) const;
+  void clear() { entries.clear(); }
+
+  // Section + kJoiner + key -> value; no value is ever empty.
+  std::map<std::string, std::string, std::less<>> entries;
+  static constexpr std::string_view kJoiner = "_____***_______";
+};
+
+// The process-wide configuration.
+IniFile& ini_file();
+
+// "<text after the last '/' or '\\'>.ini", relative to the working directory.
+std::string config_file_name(std::string_view program_path);
+
+// Loads the file named after the program's own path.
+bool load_config(IniFile& ini);
+
+}  // namespace larkspur::config

@@ -1,0 +1,22 @@
+// The web front: the page driver, the form page, the message pages and the
+// change-password transaction. Everything is written to the response stream.
+#pragma once
+
+#include <string_view>
+
+namespace larkspur::web {
+
+// Writes the whole response of one request; always returns 0.
+int page_main();
+
+void write_form_page();
+void write_message_page(std::string_view message);
+void write_plain_message_page(std::string_view message);
+
+// Carries out one submitted change request.
+void change_password();
+
+// The machine-wide update lock shared by every instance of the program.
+inline constexpr std::string_view kUpdateLockName = "LarkspurByWren_ZmyPB7A";
+
+}  // namespace larkspur::web
