@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace larkspur::cgi {
 
@@ -37,5 +38,12 @@ RequestEnv& request_env();
 
 // Fills `env` from the process environment.
 void capture_request_env(RequestEnv& env);
+
+// Stores a raw CONTENT_TYPE: cut to 1023 bytes, then split into the media
+// type and the boundary parameter.
+void set_content_type(RequestEnv& env, std::string_view raw);
+
+// The leading decimal digits of CONTENT_LENGTH, with an optional sign; 0 when none.
+std::int64_t parse_content_length(std::string_view text);
 
 }  // namespace larkspur::cgi

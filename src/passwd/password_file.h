@@ -19,6 +19,8 @@ class PasswordFile {
  public:
   // True when the file could be opened and read (even with no record).
   bool load(const std::string& path);
+  // Replaces every line and record by those of `text` (what load does after reading).
+  void parse(std::string text);
   // A copy of the first matching record's hash, or empty.
   std::string find_hash(std::string_view user) const;
   // Gives every record of `user` the new hash.
