@@ -1,1 +1,11 @@
-// To be written.
+#include "platform/wipe.h"
+
+#include <string.h>
+
+namespace larkspur::platform {
+
+void secure_wipe(void* data, std::size_t size) noexcept {
+  if (data != nullptr && size != 0) ::explicit_bzero(data, size);
+}
+
+}  // namespace larkspur::platform

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/process.h"
+
+namespace larkspur::platform {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+// Points TMPDIR somewhere for the life of the object, then puts it back.
+class ScopedTmpdir {
+ public:
+  explicit ScopedTmpdir(const char* value) {
+    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+    if (value != nullptr) {
+      ::setenv("TMPDIR", value, 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  ~ScopedTmpdir() {
+    if (saved_) {
+      ::setenv("TMPDIR", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(LockFilePath, HonoursTmpdir) {
+  struct Case {
+    const char* tmpdir;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {nullptr, "/tmp/L.lock"},
+      {"", "/tmp/L.lock"},
+      {"/var/run/x", "/var/run/x/L.lock"},
+      {"/var/run/x/", "/var/run/x/L.lock"},
+  };
+  for (const Case& c : cases) {
+    ScopedTmpdir tmpdir(c.tmpdir);
+    EXPECT_EQ(NamedLock::lock_file_path("L"), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
+  }
+}
+
+class NamedLockTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  ScopedTmpdir tmpdir_{dir_.path().c_str()};
+  const std::string name_ = "TestLock";
+  std::string path() const { return dir_.file(name_ + ".lock"); }
+};
+
+// A child process that takes the lock, reports that over a pipe and then
+// holds it until it is killed.
+pid_t spawn_holder(const std::string& name) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    NamedLock lock(name);
+    const char ok = lock.open() && lock.wait(milliseconds(5000)) ? 'y' : 'n';
+    (void)!::write(fds[1], &ok, 1);
+    for (;;) ::pause();
+  }
+  ::close(fds[1]);
+  char answer = 0;
+  const bool held = ::read(fds[0], &answer, 1) == 1 && answer == 'y';
+  ::close(fds[0]);
+  if (!held && pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
+TEST_F(NamedLockTest, CreatesReadableLockFileInTmpdir) {
+  const mode_t old_umask = ::umask(077);
+  NamedLock lock(name_);
+  const bool opened = lock.open();
+  ::umask(old_umask);
+  ASSERT_TRUE(opened);
+  struct stat st;
+  ASSERT_EQ(::lstat(path().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  // Other users' requests must be able to open it too.
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(NamedLockTest, OpensExistingLockFile) {
+  test::write_file(path(), "");
+  ::chmod(path().c_str(), 0444);
+  NamedLock lock(name_);
+  ASSERT_TRUE(lock.open());
+  EXPECT_TRUE(lock.wait(milliseconds(0)));
+}
+
+TEST_F(NamedLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
+  const std::string target = dir_.file("target");
+  test::write_file(target, "keep");
+  struct Case {
+    const char* what;
+    int (*make)(const std::string& lock_path, const std::string& target);
+  };
+  const Case cases[] = {
+      {"symlink to a file",
+       [](const std::string& p, const std::string& t) { return ::symlink(t.c_str(), p.c_str()); }},
+      {"dangling symlink",
+       [](const std::string& p, const std::string& t) {
+         return ::symlink((t + ".missing").c_str(), p.c_str());
+       }},
+      {"fifo", [](const std::string& p, const std::string&) { return ::mkfifo(p.c_str(), 0600); }},
+      {"directory",
+       [](const std::string& p, const std::string&) { return ::mkdir(p.c_str(), 0700); }},
+  };
+  for (const Case& c : cases) {
+    ::unlink(path().c_str());
+    ::rmdir(path().c_str());
+    ASSERT_EQ(c.make(path(), target), 0) << c.what;
+    NamedLock lock(name_);
+    EXPECT_FALSE(lock.open()) << c.what;
+    EXPECT_FALSE(lock.wait(milliseconds(0))) << c.what;
+  }
+  EXPECT_EQ(test::read_file(target), "keep");
+  EXPECT_FALSE(test::file_exists(target + ".missing"));
+}
+
+TEST_F(NamedLockTest, FailsWhenDirectoryIsMissing) {
+  ScopedTmpdir missing((dir_.path() + "/no/such/dir").c_str());
+  NamedLock lock(name_);
+  EXPECT_FALSE(lock.open());
+}
+
+TEST_F(NamedLockTest, HeldByAnotherProcessUntilItDies) {
+  const pid_t holder = spawn_holder(name_);
+  ASSERT_GT(holder, 0);
+
+  NamedLock lock(name_);
+  ASSERT_TRUE(lock.open());
+  const auto start = Clock::now();
+  EXPECT_FALSE(lock.wait(milliseconds(200)));
+  const auto waited = Clock::now() - start;
+  EXPECT_GE(waited, milliseconds(200));
+  EXPECT_LT(waited, milliseconds(10000));
+
+  // The kernel drops the lock of a process that dies without releasing it.
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  const auto after_kill = Clock::now();
+  EXPECT_TRUE(lock.wait(milliseconds(5000)));
+  EXPECT_LT(Clock::now() - after_kill, milliseconds(2000));
+}
+
+TEST_F(NamedLockTest, ReleaseHandsLockToAnotherProcess) {
+  NamedLock lock(name_);
+  ASSERT_TRUE(lock.open());
+  ASSERT_TRUE(lock.wait(milliseconds(0)));
+
+  // While we hold it, a child cannot take it.
+  pid_t child = ::fork();
+  if (child == 0) {
+    NamedLock other(name_);
+    ::_exit(other.open() && !other.wait(milliseconds(50)) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  lock.release();
+  lock.release();  // harmless when not owned
+  child = ::fork();
+  if (child == 0) {
+    NamedLock other(name_);
+    ::_exit(other.open() && other.wait(milliseconds(2000)) ? 0 : 1);
+  }
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(NamedLockTest, WaitWithoutOpenFails) {
+  NamedLock lock(name_);
+  EXPECT_FALSE(lock.wait(milliseconds(0)));
+  lock.release();
+}
+
+}  // namespace
+}  // namespace larkspur::platform

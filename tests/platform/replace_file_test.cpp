@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/wipe.h"
+#include "support/process.h"
+
+namespace larkspur::platform {
+namespace {
+
+TEST(ReplaceFile, ReplacesTargetAndRemovesSource) {
+  test::TempDir dir;
+  const std::string source = dir.file("users.tmp");
+  const std::string target = dir.file("users");
+  test::write_file(source, "new\n");
+  test::write_file(target, "old\n");
+  ASSERT_TRUE(replace_file(source, target));
+  EXPECT_EQ(test::read_file(target), "new\n");
+  EXPECT_FALSE(test::file_exists(source));
+}
+
+TEST(ReplaceFile, CreatesTargetWhenMissing) {
+  test::TempDir dir;
+  test::write_file(dir.file("a.tmp"), "x");
+  ASSERT_TRUE(replace_file(dir.file("a.tmp"), dir.file("a")));
+  EXPECT_EQ(test::read_file(dir.file("a")), "x");
+}
+
+TEST(ReplaceFile, MissingSourceLeavesTargetIntact) {
+  test::TempDir dir;
+  const std::string target = dir.file("users");
+  test::write_file(target, "old\n");
+  EXPECT_FALSE(replace_file(dir.file("users.tmp"), target));
+  EXPECT_EQ(test::read_file(target), "old\n");
+}
+
+TEST(SecureWipe, ZeroesEveryByte) {
+  std::string secret = "hunter2";
+  secret.push_back('\0');
+  secret += "tail";
+  secure_wipe(secret.data(), secret.size());
+  EXPECT_EQ(secret, std::string(12, '\0'));
+  secure_wipe(nullptr, 0);
+}
+
+}  // namespace
+}  // namespace larkspur::platform
