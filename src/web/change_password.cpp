@@ -1,1 +1,150 @@
-// To be written.
+// The change-password transaction: check the request, take the update lock,
+// verify the old password against the AuthUserFile, store a fresh hash, and
+// report the outcome as one page and one log line.
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "cgi/form.h"
+#include "config/ini_file.h"
+#include "log/activity_log.h"
+#include "passwd/hashing.h"
+#include "passwd/password_file.h"
+#include "platform/platform.h"
+#include "platform/wipe.h"
+#include "web/pages.h"
+#include "web/text.h"
+
+namespace larkspur::web {
+
+namespace {
+
+// 80 bytes of a form value and its NUL.
+constexpr std::size_t kFieldSize = 81;
+constexpr std::size_t kHashSize = 128;
+constexpr auto kLockTimeout = std::chrono::milliseconds(5000);
+
+// The submitted values and the new hash, wiped on every way out.
+struct Secrets {
+  std::array<char, kFieldSize> name{};
+  std::array<char, kFieldSize> old_password{};
+  std::array<char, kFieldSize> new_password{};
+  std::array<char, kFieldSize> confirmation{};
+  std::array<char, kHashSize> hash{};
+
+  Secrets() = default;
+  Secrets(const Secrets&) = delete;
+  Secrets& operator=(const Secrets&) = delete;
+  ~Secrets() {
+    platform::secure_wipe(name.data(), name.size());
+    platform::secure_wipe(old_password.data(), old_password.size());
+    platform::secure_wipe(new_password.data(), new_password.size());
+    platform::secure_wipe(confirmation.data(), confirmation.size());
+    platform::secure_wipe(hash.data(), hash.size());
+  }
+};
+
+struct Outcome {
+  std::string page;
+  std::string event;   // the log line's fixed English text
+  bool plain = false;  // success carries no link back to the form
+};
+
+void report(const Outcome& outcome) {
+  if (outcome.plain) {
+    write_plain_message_page(outcome.page);
+  } else {
+    write_message_page(outcome.page);
+  }
+  logging::log_activity(outcome.event);
+}
+
+// The checks that need no lock, in their fixed order.
+std::optional<Outcome> check_request(const Secrets& s, bool value_cut) {
+  if (s.name[0] == '\0') {
+    return Outcome{page_text("enter_name", "Please enter user name"), "Enter no user name"};
+  }
+  const int min_length = parse_min_length(config::ini_file().get("setup", "password_min_length"));
+  if (std::strcmp(s.new_password.data(), s.confirmation.data()) != 0) {
+    return Outcome{page_text("two_password_not_matched", "Two new passwords are not matched"),
+                   "Two new passwords are not matched"};
+  }
+  if (std::strlen(s.new_password.data()) < static_cast<std::size_t>(min_length)) {
+    const std::string number = std::to_string(min_length);
+    return Outcome{
+        page_text("password_must_greater", "Password's length must greater than ") + number,
+        "Password's length must greater than " + number};
+  }
+  // A longer value was cut to 80 bytes; storing the cut password would lock
+  // the user out with a password they never chose.
+  if (value_cut) {
+    const std::string number = std::to_string(kFieldSize - 1);
+    return Outcome{
+        page_text("password_too_long", "Password's length must not be greater than ") + number,
+        "Password's length must not be greater than " + number};
+  }
+  return std::nullopt;
+}
+
+// Everything that must happen under the lock, up to the rewritten file.
+Outcome update_password_file(Secrets& s) {
+  const std::string user(s.name.data());
+  // The name came from the visitor: escape it on the page, keep it in the log.
+  const std::string shown = html_escape(user);
+
+  passwd::PasswordFile file;
+  if (!file.load(config::ini_file().get("path", "auth_user_file"))) {
+    return Outcome{page_text("server_error", "Server error") + "....", "No authuserfile configed"};
+  }
+  const std::string stored = file.find_hash(user);
+  if (stored.empty()) {
+    return Outcome{shown + ":" + page_text("old_password_error", "old password is incorrect") + ".",
+                   user + ":no this user"};
+  }
+  if (!passwd::password_matches(s.old_password.data(), stored.c_str())) {
+    return Outcome{shown + ":" + page_text("old_password_error", "old password is incorrect"),
+                   user + ":old password is incorrect"};
+  }
+  passwd::encode_password(s.new_password.data(), s.hash.data(), s.hash.size());
+  file.set_hash(user, s.hash.data());
+  if (!file.save()) {
+    return Outcome{shown + ":" + page_text("change_password_failed", "change password failed"),
+                   user + ":change password failed"};
+  }
+  return Outcome{shown + ":" + page_text("change_password_ok", "changed password successfully"),
+                 user + ":changed password", true};
+}
+
+}  // namespace
+
+void change_password() {
+  Secrets s;
+  cgi::form_get_value("name", s.name);
+  cgi::form_get_value("op", s.old_password);
+  const bool new_cut = cgi::form_get_value("p1", s.new_password) == cgi::FORM_TRUNCATED;
+  const bool confirmation_cut = cgi::form_get_value("p2", s.confirmation) == cgi::FORM_TRUNCATED;
+
+  if (std::optional<Outcome> refused = check_request(s, new_cut || confirmation_cut)) {
+    report(*refused);
+    return;
+  }
+
+  platform::NamedLock lock{std::string(kUpdateLockName)};
+  if (!lock.open()) {
+    report({page_text("server_error", "Server error") + "..", "Can't open or create mutex"});
+    return;
+  }
+  if (!lock.wait(kLockTimeout)) {
+    report({page_text("server_error", "Server error") + "...", "Wait for mutex error"});
+    lock.release();
+    return;
+  }
+  // The page and the log line are written while the lock is held, so that
+  // lines of concurrent changes follow the order in which they were applied.
+  report(update_password_file(s));
+  lock.release();
+}
+
+}  // namespace larkspur::web

@@ -1,1 +1,72 @@
-// To be written.
+// The change-password form of a first visit. It posts multipart/form-data to
+// the program's own address; labels and buttons come from [html].
+#include <string>
+
+#include "cgi/form.h"
+#include "cgi/request_env.h"
+#include "cgi/streams.h"
+#include "config/ini_file.h"
+#include "web/pages.h"
+#include "web/text.h"
+
+namespace larkspur::web {
+
+void write_form_page() {
+  std::ostream& out = cgi::response_stream();
+  out << "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n";
+  write_text(out, config::ini_file().get("html", "description"));
+  out << "</td></tr></table>\n";
+
+  // Two blanks before "action", and none before "class" in the password
+  // inputs below: browsers accept both, and the page keeps the exact bytes
+  // that installations already serve.
+  out << "<form method=\"POST\" enctype=\"multipart/form-data\" "
+      << " action=\"";
+  cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
+  out << "\">\n"
+      << "<br>\n";
+
+  const std::string your_name = page_text("your_name", "your name");
+  const std::string old_password = page_text("old_password", "your old password");
+  const std::string new_password1 = page_text("new_password1", "your new password");
+  const std::string new_password2 = page_text("new_password2", "confirm new password");
+  const std::string btn_change = page_text("btn_change", "Change");
+  const std::string btn_reset = page_text("btn_reset", "Reset");
+
+  auto label = [&out](const std::string& text) {
+    out << "<TD class=\"t_text\">";
+    write_text(out, text);
+    out << "</TD>\n";
+  };
+  out << "<TABLE align=\"center\">\n"
+      << "<TR>\n";
+  label(your_name);
+  out << "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n"
+      << "</TR>\n"
+      << "<TR>\n";
+  label(old_password);
+  out << "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n"
+      << "</TR>\n"
+      << "<TR>\n";
+  label(new_password1);
+  out << "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n"
+      << "</TR>\n"
+      << "<TR>\n";
+  label(new_password2);
+  out << "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n"
+      << "</TR>\n"
+      << "</TABLE>\n";
+
+  out << "<br>"
+      << "<TABLE align=\"center\">\n<TR>\n<TD>";
+  out << "<input type=\"submit\" name=\"chgpasswd\" value=\"";
+  write_text(out, btn_change);
+  out << "\">\n";
+  out << "<input type=\"reset\" value=\"";
+  write_text(out, btn_reset);
+  out << "\">\n";
+  out << "</TD>\n</TR>\n</TABLE>\n"
+      << "</form>\n";
+}
+
+}  // namespace larkspur::web
