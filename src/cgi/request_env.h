@@ -36,14 +36,23 @@ struct RequestEnv {
 // The one instance of the process.
 RequestEnv& request_env();
 
-// Fills `env` from the process environment.
+// Fills `env` from the process environment; unset variables read as empty.
 void capture_request_env(RequestEnv& env);
+
+// The longest CONTENT_TYPE kept; the rest is cut off without notice.
+inline constexpr std::size_t kMaxContentType = 1023;
 
 // Stores a raw CONTENT_TYPE: cut to 1023 bytes, then split into the media
 // type and the boundary parameter.
 void set_content_type(RequestEnv& env, std::string_view raw);
 
-// The leading decimal digits of CONTENT_LENGTH, with an optional sign; 0 when none.
+// The leading decimal digits of CONTENT_LENGTH, with an optional sign; 0 when
+// none. Values beyond the range of the result saturate.
 std::int64_t parse_content_length(std::string_view text);
+
+// Case-insensitive comparisons that pair only the ASCII letters; every other
+// byte must match exactly, whatever the locale.
+bool ascii_iequals(std::string_view a, std::string_view b);
+bool ascii_istarts_with(std::string_view text, std::string_view prefix);
 
 }  // namespace larkspur::cgi
