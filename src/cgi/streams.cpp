@@ -1,1 +1,124 @@
-// To be written.
+// Standard input and output as streams over our own buffers: no C library
+// buffering in between, no text-mode translation, and a request buffer that
+// is wiped because it holds passwords.
+#include "cgi/streams.h"
+
+#include <string.h>  // explicit_bzero
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <streambuf>
+
+namespace larkspur::cgi {
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+class FdInBuf : public std::streambuf {
+ public:
+  explicit FdInBuf(int fd) : fd_(fd) { setg(buf_.data(), buf_.data(), buf_.data()); }
+  ~FdInBuf() override { explicit_bzero(buf_.data(), buf_.size()); }
+  FdInBuf(const FdInBuf&) = delete;
+  FdInBuf& operator=(const FdInBuf&) = delete;
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    // The bytes already consumed may be a password: do not leave them behind.
+    explicit_bzero(buf_.data(), buf_.size());
+    ssize_t n;
+    do {
+      n = ::read(fd_, buf_.data(), buf_.size());
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+      setg(buf_.data(), buf_.data(), buf_.data());
+      return traits_type::eof();
+    }
+    setg(buf_.data(), buf_.data(), buf_.data() + n);
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  int fd_;
+  std::array<char, kBufferSize> buf_;
+};
+
+class FdOutBuf : public std::streambuf {
+ public:
+  explicit FdOutBuf(int fd) : fd_(fd) { setp(buf_.data(), buf_.data() + buf_.size()); }
+  ~FdOutBuf() override { drain(); }
+  FdOutBuf(const FdOutBuf&) = delete;
+  FdOutBuf& operator=(const FdOutBuf&) = delete;
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (!drain()) return traits_type::eof();
+    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+    *pptr() = traits_type::to_char_type(ch);
+    pbump(1);
+    return ch;
+  }
+
+  int sync() override { return drain() ? 0 : -1; }
+
+  std::streamsize xsputn(const char* s, std::streamsize count) override {
+    // Large pieces go straight out instead of being copied through the buffer.
+    if (count >= static_cast<std::streamsize>(buf_.size())) {
+      if (!drain() || !write_all(s, static_cast<std::size_t>(count))) return 0;
+      return count;
+    }
+    return std::streambuf::xsputn(s, count);
+  }
+
+ private:
+  bool drain() {
+    const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
+    const bool ok = write_all(pbase(), pending);
+    setp(buf_.data(), buf_.data() + buf_.size());
+    return ok;
+  }
+
+  bool write_all(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  int fd_;
+  std::array<char, kBufferSize> buf_;
+};
+
+std::istream& default_request() {
+  static FdInBuf buffer(STDIN_FILENO);
+  static std::istream stream(&buffer);
+  return stream;
+}
+
+std::ostream& default_response() {
+  static FdOutBuf buffer(STDOUT_FILENO);
+  static std::ostream stream(&buffer);
+  return stream;
+}
+
+std::istream* g_request = nullptr;
+std::ostream* g_response = nullptr;
+
+}  // namespace
+
+std::istream& request_stream() { return g_request ? *g_request : default_request(); }
+
+std::ostream& response_stream() { return g_response ? *g_response : default_response(); }
+
+void set_request_stream(std::istream* stream) { g_request = stream; }
+
+void set_response_stream(std::ostream* stream) { g_response = stream; }
+
+}  // namespace larkspur::cgi

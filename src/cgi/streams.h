@@ -1,5 +1,5 @@
 // The request and response streams. They default to standard input and
-// output (unbuffered by the C library, bytes passed unchanged) and can be
+// output through buffers of our own that pass bytes unchanged, and can be
 // swapped so that pages can be driven in-process.
 #pragma once
 
@@ -8,7 +8,12 @@
 
 namespace larkspur::cgi {
 
+// A byte-oriented decoder should read through request_stream().rdbuf():
+// the default buffer refills 64 KiB at a time, so sgetc/sbumpc/sgetn stay
+// cheap per byte. Its buffer is wiped when replaced or destroyed, since
+// request bodies hold passwords.
 std::istream& request_stream();
+// Buffered; gateway_main flushes it before returning.
 std::ostream& response_stream();
 
 // The stream must outlive its use; pass nullptr to restore the default.
