@@ -1,1 +1,117 @@
-// To be written.
+// The form-entry list and the field operations the pages use on it.
+#include "cgi/form.h"
+
+#include <string.h>  // explicit_bzero
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cgi/streams.h"
+
+namespace larkspur::cgi {
+namespace {
+
+void wipe_entry(FormEntry& entry) {
+  form_wipe(entry.name);
+  form_wipe(entry.value);
+  form_wipe(entry.file_name);
+  form_wipe(entry.content_type);
+  form_wipe(entry.temp_file_name);
+  entry.value_length = 0;
+}
+
+}  // namespace
+
+std::vector<FormEntry>& form_entries() {
+  static std::vector<FormEntry> entries;
+  return entries;
+}
+
+void form_wipe(std::string& text) {
+  if (!text.empty()) explicit_bzero(text.data(), text.size());
+  text.clear();
+}
+
+FormEntry& form_append_entry() {
+  std::vector<FormEntry>& list = form_entries();
+  if (list.size() == list.capacity()) {
+    // Copy rather than move, so that every old byte can be wiped before the
+    // old storage goes back to the heap.
+    std::vector<FormEntry> bigger;
+    bigger.reserve(std::max<std::size_t>(8, list.capacity() * 2));
+    bigger.assign(list.begin(), list.end());
+    for (FormEntry& entry : list) wipe_entry(entry);
+    list.swap(bigger);
+  }
+  return list.emplace_back();
+}
+
+void form_remove_last_entry() {
+  std::vector<FormEntry>& list = form_entries();
+  if (list.empty()) return;
+  wipe_entry(list.back());
+  list.pop_back();
+}
+
+const FormEntry* form_find(std::string_view name) {
+  for (const FormEntry& entry : form_entries()) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+FormResult form_get_value(std::string_view name, std::span<char> buffer) {
+  const FormEntry* entry = form_find(name);
+  if (!entry) {
+    if (!buffer.empty()) buffer[0] = '\0';
+    return FORM_NOT_FOUND;
+  }
+  // Room for the text and its NUL; a zero-size buffer has room for nothing.
+  const std::size_t room = buffer.empty() ? 0 : buffer.size() - 1;
+  std::size_t stored = 0;
+  bool truncated = false;
+  for (const char c : entry->value) {
+    if (c == '\0') break;
+    if (c == '\r' || c == '\n') continue;
+    if (stored == room) {
+      truncated = true;
+      break;
+    }
+    buffer[stored++] = c;
+  }
+  if (!buffer.empty()) buffer[stored] = '\0';
+  if (truncated) return FORM_TRUNCATED;
+  return stored == 0 ? FORM_EMPTY : FORM_SUCCESS;
+}
+
+FormResult form_has_field(std::string_view name) {
+  return form_find(name) ? FORM_SUCCESS : FORM_NOT_FOUND;
+}
+
+FormResult write_attr_escaped(std::string_view text) {
+  std::ostream& out = response_stream();
+  // Runs without a quote go out whole; each quote becomes its entity.
+  while (!text.empty()) {
+    const std::size_t quote = text.find('"');
+    const std::string_view run = text.substr(0, quote);
+    if (!run.empty() && !out.write(run.data(), static_cast<std::streamsize>(run.size()))) {
+      return FORM_WRITE_FAILED;
+    }
+    if (quote == std::string_view::npos) break;
+    if (!out.write("&#34;", 5)) return FORM_WRITE_FAILED;
+    text.remove_prefix(quote + 1);
+  }
+  return FORM_SUCCESS;
+}
+
+void form_free_all() {
+  std::vector<FormEntry>& list = form_entries();
+  for (FormEntry& entry : list) {
+    // A failed delete is ignored: the file is private and nothing can be done now.
+    if (!entry.temp_file_name.empty()) std::remove(entry.temp_file_name.c_str());
+    wipe_entry(entry);
+  }
+  std::vector<FormEntry>().swap(list);
+}
+
+}  // namespace larkspur::cgi

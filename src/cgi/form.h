@@ -36,6 +36,15 @@ struct FormEntry {
 // The process-wide list, in input order, duplicates included.
 std::vector<FormEntry>& form_entries();
 
+// Appends an empty entry for a decoder to fill in place and returns it. When
+// the list must grow, the old storage is wiped rather than left to the heap
+// (short values live inside the entries). Throws std::bad_alloc.
+FormEntry& form_append_entry();
+// Wipes and removes the last entry: a decoder's half-made entry after a failure.
+void form_remove_last_entry();
+// Overwrites the bytes of a text that held request data, then empties it.
+void form_wipe(std::string& text);
+
 DecodeResult form_unescape(std::string_view text, std::string& out);
 DecodeResult form_decode_urlencoded(std::string_view text);
 DecodeResult form_read_urlencoded_body();
