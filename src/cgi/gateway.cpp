@@ -1,1 +1,79 @@
-// To be written.
+// The program entry of one CGI request: capture the environment, decode the
+// form input, run the page and clean up after it.
+#include "cgi/gateway.h"
+
+#include <exception>
+#include <string_view>
+
+#include "cgi/form.h"
+#include "cgi/multipart.h"
+#include "cgi/request_env.h"
+#include "cgi/streams.h"
+
+namespace larkspur::cgi {
+namespace {
+
+bool is_help_argument(int argc, char** argv) {
+  if (argc < 2 || argv[1] == nullptr) return false;
+  const std::string_view first = argv[1];
+  return first == "/?" || first == "-h";
+}
+
+// Decodes the input the method and media type call for; anything else is
+// not a failure, it simply yields no entries.
+DecodeResult decode_form_input(RequestEnv& env) {
+  if (ascii_iequals(env.REQUEST_METHOD, "post")) {
+    if (ascii_iequals(env.CONTENT_TYPE, "application/x-www-form-urlencoded")) {
+      return form_read_urlencoded_body();
+    }
+    if (ascii_iequals(env.CONTENT_TYPE, "multipart/form-data")) {
+      return form_decode_multipart();
+    }
+    return DECODE_SUCCESS;
+  }
+  if (ascii_iequals(env.REQUEST_METHOD, "get")) {
+    env.content_length = static_cast<std::int64_t>(env.QUERY_STRING.size());
+    return form_decode_query();
+  }
+  return DECODE_SUCCESS;
+}
+
+}  // namespace
+
+int gateway_main(int argc, char** argv, PageMain page_main) {
+  // Standard input and output need no binary mode here: the streams pass
+  // bytes unchanged.
+  try {
+    RequestEnv& env = request_env();
+    capture_request_env(env);
+    form_free_all();
+
+    if (is_help_argument(argc, argv)) {
+      response_stream() << kHelpText;
+      response_stream().flush();
+      return 0;
+    }
+
+    // A request that cannot be decoded gets no response at all.
+    if (decode_form_input(env) != DECODE_SUCCESS) {
+      form_free_all();
+      return -1;
+    }
+
+    const int result = page_main();
+    form_free_all();
+    response_stream().flush();
+    return result;
+  } catch (...) {
+    // Nothing may escape the program entry; upload files must still go.
+    form_free_all();
+    response_stream().flush();
+    return -1;
+  }
+}
+
+void write_content_type(std::string_view type) {
+  response_stream() << "Content-type: " << type << "\r\n\r\n";
+}
+
+}  // namespace larkspur::cgi
