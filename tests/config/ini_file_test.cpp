@@ -151,8 +151,10 @@ TEST(IniFileLoad, FailsWithoutStorableEntry) {
 TEST(IniFileLoad, LargeFileReadWhole) {
   test::TempDir dir;
   std::string text = "[s]\n";
-  for (int i = 0; i < 5000; ++i)
-    text += "k" + std::to_string(i) + " = v" + std::to_string(i) + "\n";
+  for (int i = 0; i < 5000; ++i) {
+    const std::string n = std::to_string(i);
+    text.append("k").append(n).append(" = v").append(n).append("\n");
+  }
   test::write_file(dir.file("big.ini"), text);
   IniFile ini;
   ASSERT_TRUE(ini.load(dir.file("big.ini")));
