@@ -107,9 +107,13 @@ Outcome update_password_file(Secrets& s) {
     return Outcome{shown + ":" + page_text("old_password_error", "old password is incorrect"),
                    user + ":old password is incorrect"};
   }
-  passwd::encode_password(s.new_password.data(), s.hash.data(), s.hash.size());
-  file.set_hash(user, s.hash.data());
-  if (!file.save()) {
+  // A hash that could not be made must not replace the old one: that would
+  // lock the user out, so it counts as a failed rewrite.
+  const bool encoded =
+      passwd::encode_password(s.new_password.data(), s.hash.data(), s.hash.size()) == 0 &&
+      s.hash[0] != '\0';
+  if (encoded) file.set_hash(user, s.hash.data());
+  if (!encoded || !file.save()) {
     return Outcome{shown + ":" + page_text("change_password_failed", "change password failed"),
                    user + ":change password failed"};
   }

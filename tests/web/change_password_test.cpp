@@ -1,0 +1,450 @@
+// The change-password transaction: every outcome with its page, its log line,
+// the lock and the AuthUserFile it leaves behind.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "passwd/hashing.h"
+#include "passwd/password_file.h"
+#include "platform/platform.h"
+#include "web/pages.h"
+#include "web_fixture.h"
+
+namespace larkspur::test {
+namespace {
+
+const std::string kMarkupUser = "<b>\"O'Neil\"&co";
+
+std::string hash_of(const char* password) {
+  char buffer[128] = {};
+  passwd::encode_password(password, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class ChangeTest : public WebTest {
+ protected:
+  void SetUp() override {
+    WebTest::SetUp();
+    auth_file_ = data_.file("htpasswd");
+    log_file_ = data_.file("activity.log");
+    original_ = "alice:" + hash_of("old-secret") + "\n" + "bob:" + hash_of("bob-pass") + "\n" +
+                kMarkupUser + ":" + hash_of("mark-pass") + "\n" + "empty:\n";
+    write_file(auth_file_, original_);
+    set_ini("path", "auth_user_file", auth_file_);
+    logging::log_file_path() = log_file_;
+  }
+
+  void submit(const std::string& name, const std::string& old_password,
+              const std::string& new_password, const std::string& confirmation) {
+    add_field("name", name);
+    add_field("op", old_password);
+    add_field("p1", new_password);
+    add_field("p2", confirmation);
+    add_field("chgpasswd", "Change");
+    web::change_password();
+  }
+
+  // The log holds exactly one line, for this request, ending in `event`.
+  void expect_logged(const std::string& event) {
+    const std::string log = read_file(log_file_);
+    static const std::regex stamp(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\])");
+    ASSERT_GE(log.size(), 21u) << log;
+    EXPECT_TRUE(std::regex_match(log.substr(0, 21), stamp)) << log;
+    EXPECT_EQ(log.substr(21), " [10.0.0.5][webuser] " + event + "\n");
+  }
+
+  bool lock_ever_opened() const { return !std::filesystem::is_empty(lock_dir_.path()); }
+
+  bool lock_is_free() const {
+    platform::NamedLock probe{std::string(web::kUpdateLockName)};
+    return probe.open() && probe.wait(std::chrono::milliseconds(0));
+  }
+
+  // `user` now has a hash of `password`, and every other line is as it was.
+  void expect_changed(const std::string& user, const std::string& password) {
+    passwd::PasswordFile file;
+    ASSERT_TRUE(file.load(auth_file_));
+    const std::string hash = file.find_hash(user);
+    EXPECT_EQ(hash.rfind("$apr1$", 0), 0u) << hash;
+    EXPECT_TRUE(passwd::password_matches(password.c_str(), hash.c_str()));
+    const auto before = lines_of(original_);
+    const auto after = lines_of(read_file(auth_file_));
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      if (before[i].rfind(user + ":", 0) == 0) continue;
+      EXPECT_EQ(after[i], before[i]);
+    }
+  }
+
+  TempDir data_;
+  std::string auth_file_;
+  std::string log_file_;
+  std::string original_;
+};
+
+struct Setting {
+  std::string section, key, value;  // an empty value removes the key
+};
+
+struct Case {
+  std::string label;
+  std::vector<Setting> settings;
+  std::string name, old_password, new_password, confirmation;
+  std::string page;
+  std::string event;
+  bool changes = false;  // the name's password becomes new_password
+  bool locks = true;     // the update lock is taken
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
+
+std::vector<Case> outcome_cases() {
+  const std::string x80(80, 'x'), x81(81, 'x'), a100(100, 'a'), a80(80, 'a');
+  return {
+      {"empty name",
+       {},
+       "",
+       "old-secret",
+       "newpass",
+       "newpass",
+       linked_message("Please enter user name"),
+       "Enter no user name",
+       false,
+       false},
+      {"name of CR LF only is empty",
+       {},
+       "\r\n",
+       "old-secret",
+       "newpass",
+       "newpass",
+       linked_message("Please enter user name"),
+       "Enter no user name",
+       false,
+       false},
+      {"configured enter_name",
+       {{"html", "enter_name", "<b>Name?</b>"}},
+       "",
+       "",
+       "",
+       "",
+       linked_message("<b>Name?</b>"),
+       "Enter no user name",
+       false,
+       false},
+      {"new passwords differ in case",
+       {},
+       "alice",
+       "old-secret",
+       "Secret1",
+       "secret1",
+       linked_message("Two new passwords are not matched"),
+       "Two new passwords are not matched",
+       false,
+       false},
+      {"shorter than the minimum",
+       {{"setup", "password_min_length", "6"}},
+       "alice",
+       "old-secret",
+       "12345",
+       "12345",
+       linked_message("Password's length must greater than 6"),
+       "Password's length must greater than 6",
+       false,
+       false},
+      {"exactly the minimum",
+       {{"setup", "password_min_length", "6"}},
+       "alice",
+       "old-secret",
+       "123456",
+       "123456",
+       plain_message("alice:changed password successfully"),
+       "alice:changed password",
+       true},
+      {"minimum read like atoi",
+       {{"setup", "password_min_length", "  8abc"}},
+       "alice",
+       "old-secret",
+       "1234567",
+       "1234567",
+       linked_message("Password's length must greater than 8"),
+       "Password's length must greater than 8",
+       false,
+       false},
+      {"configured minimum text joins the number directly",
+       {{"setup", "password_min_length", "6"}, {"html", "password_must_greater", "At least:"}},
+       "alice",
+       "old-secret",
+       "abc",
+       "abc",
+       linked_message("At least:6"),
+       "Password's length must greater than 6",
+       false,
+       false},
+      {"negative minimum lets an empty password through",
+       {{"setup", "password_min_length", "-3"}},
+       "alice",
+       "old-secret",
+       "",
+       "",
+       plain_message("alice:changed password successfully"),
+       "alice:changed password",
+       true},
+      {"new password over 80 bytes",
+       {},
+       "alice",
+       "old-secret",
+       x81,
+       x81,
+       linked_message("Password's length must not be greater than 80"),
+       "Password's length must not be greater than 80",
+       false,
+       false},
+      {"cut new password equal to its confirmation",
+       {},
+       "alice",
+       "old-secret",
+       x81,
+       x80,
+       linked_message("Password's length must not be greater than 80"),
+       "Password's length must not be greater than 80",
+       false,
+       false},
+      {"configured too-long text",
+       {{"html", "password_too_long", "Max: "}},
+       "alice",
+       "old-secret",
+       x80 + "yz",
+       x80 + "y",
+       linked_message("Max: 80"),
+       "Password's length must not be greater than 80",
+       false,
+       false},
+      {"minimum checked before the length limit",
+       {{"setup", "password_min_length", "100"}},
+       "alice",
+       "old-secret",
+       x81,
+       x81,
+       linked_message("Password's length must greater than 100"),
+       "Password's length must greater than 100",
+       false,
+       false},
+      {"80 bytes fit",
+       {},
+       "alice",
+       "old-secret",
+       x80,
+       x80,
+       plain_message("alice:changed password successfully"),
+       "alice:changed password",
+       true},
+      {"no auth_user_file key",
+       {{"path", "auth_user_file", ""}},
+       "alice",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("Server error...."),
+       "No authuserfile configed"},
+      {"missing AuthUserFile",
+       {{"path", "auth_user_file", "/nonexistent/htpasswd"}},
+       "alice",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("Server error...."),
+       "No authuserfile configed"},
+      {"configured server_error",
+       {{"path", "auth_user_file", ""}, {"html", "server_error", "Oops"}},
+       "alice",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("Oops...."),
+       "No authuserfile configed"},
+      {"unknown user",
+       {},
+       "carol",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("carol:old password is incorrect."),
+       "carol:no this user"},
+      {"user differing in case",
+       {},
+       "Alice",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("Alice:old password is incorrect."),
+       "Alice:no this user"},
+      {"user with an empty hash",
+       {},
+       "empty",
+       "",
+       "n1",
+       "n1",
+       linked_message("empty:old password is incorrect."),
+       "empty:no this user"},
+      {"name holding a colon",
+       {},
+       "alice:x",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("alice:x:old password is incorrect."),
+       "alice:x:no this user"},
+      {"long name cut to 80 bytes",
+       {},
+       a100,
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message(a80 + ":old password is incorrect."),
+       a80 + ":no this user"},
+      {"wrong old password",
+       {},
+       "alice",
+       "old-secreT",
+       "n1",
+       "n1",
+       linked_message("alice:old password is incorrect"),
+       "alice:old password is incorrect"},
+      {"configured old_password_error",
+       {{"html", "old_password_error", "<i>bad</i>"}},
+       "bob",
+       "nope",
+       "n1",
+       "n1",
+       linked_message("bob:<i>bad</i>"),
+       "bob:old password is incorrect"},
+      {"success",
+       {},
+       "alice",
+       "old-secret",
+       "brand new",
+       "brand new",
+       plain_message("alice:changed password successfully"),
+       "alice:changed password",
+       true},
+      {"configured success text stays unescaped",
+       {{"html", "change_password_ok", "<b>done</b>"}},
+       "bob",
+       "bob-pass",
+       "n1",
+       "n1",
+       plain_message("bob:<b>done</b>"),
+       "bob:changed password",
+       true},
+      {"markup in the name is escaped on the page only",
+       {},
+       kMarkupUser,
+       "mark-pass",
+       "n1",
+       "n1",
+       plain_message("&lt;b&gt;&quot;O&#39;Neil&quot;&amp;co:changed password successfully"),
+       kMarkupUser + ":changed password",
+       true},
+      {"markup in an unknown name is escaped",
+       {},
+       "<script>x</script>",
+       "p",
+       "n1",
+       "n1",
+       linked_message("&lt;script&gt;x&lt;/script&gt;:old password is incorrect."),
+       "<script>x</script>:no this user"},
+  };
+}
+
+class OutcomeTest : public ChangeTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(OutcomeTest, WritesPageLogLineAndFile) {
+  const Case& c = GetParam();
+  for (const Setting& s : c.settings) {
+    if (s.value.empty()) {
+      config::ini_file().entries.erase(s.section + std::string(config::IniFile::kJoiner) + s.key);
+    } else {
+      set_ini(s.section, s.key, s.value);
+    }
+  }
+  submit(c.name, c.old_password, c.new_password, c.confirmation);
+
+  EXPECT_EQ(output(), c.page);
+  expect_logged(c.event);
+  if (c.changes) {
+    expect_changed(std::string(c.name, 0, 80), c.new_password);
+  } else {
+    EXPECT_EQ(read_file(auth_file_), original_);
+  }
+  EXPECT_EQ(lock_ever_opened(), c.locks);
+  EXPECT_TRUE(lock_is_free());
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, OutcomeTest, ::testing::ValuesIn(outcome_cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name;
+                           for (char ch : info.param.label) name += std::isalnum(ch) ? ch : '_';
+                           return name;
+                         });
+
+TEST_F(ChangeTest, FailedRewriteKeepsTheFileAndReleasesTheLock) {
+  std::filesystem::create_directory(auth_file_ + ".tmp");
+  submit("alice", "old-secret", "n1", "n1");
+  EXPECT_EQ(output(), linked_message("alice:change password failed"));
+  expect_logged("alice:change password failed");
+  EXPECT_EQ(read_file(auth_file_), original_);
+  EXPECT_TRUE(lock_is_free());
+}
+
+TEST_F(ChangeTest, LockThatCannotBeOpenedIsAServerError) {
+  ::setenv("TMPDIR", data_.file("no-such-dir").c_str(), 1);
+  submit("alice", "old-secret", "n1", "n1");
+  EXPECT_EQ(output(), linked_message("Server error.."));
+  expect_logged("Can't open or create mutex");
+  EXPECT_EQ(read_file(auth_file_), original_);
+}
+
+TEST_F(ChangeTest, DuplicateUserIsVerifiedByTheFirstLineAndBothLinesChange) {
+  original_ =
+      "alice:" + hash_of("first") + "\nbob:" + hash_of("b") + "\nalice:" + hash_of("second") + "\n";
+  write_file(auth_file_, original_);
+  submit("alice", "second", "n1", "n1");
+  EXPECT_EQ(output(), linked_message("alice:old password is incorrect"));
+  EXPECT_EQ(read_file(auth_file_), original_);
+
+  out_.str("");
+  cgi::form_free_all();
+  submit("alice", "first", "n2", "n2");
+  EXPECT_EQ(output(), plain_message("alice:changed password successfully"));
+  const auto after = lines_of(read_file(auth_file_));
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(after[0], after[2]);
+  EXPECT_EQ(after[1], lines_of(original_)[1]);
+  passwd::PasswordFile file;
+  ASSERT_TRUE(file.load(auth_file_));
+  EXPECT_TRUE(passwd::password_matches("n2", file.find_hash("alice").c_str()));
+}
+
+TEST_F(ChangeTest, WithoutALogFileTheChangeStillSucceeds) {
+  logging::log_file_path().clear();
+  submit("alice", "old-secret", "n1", "n1");
+  EXPECT_EQ(output(), plain_message("alice:changed password successfully"));
+  EXPECT_FALSE(file_exists(log_file_));
+  expect_changed("alice", "n1");
+}
+
+}  // namespace
+}  // namespace larkspur::test

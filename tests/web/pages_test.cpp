@@ -1,0 +1,157 @@
+// The form page and the message pages, byte for byte.
+#include "web/pages.h"
+
+#include <gtest/gtest.h>
+
+#include "cgi/request_env.h"
+#include "web/text.h"
+#include "web_fixture.h"
+
+namespace larkspur::test {
+namespace {
+
+using PagesTest = WebTest;
+
+TEST_F(PagesTest, FormPageWithDefaults) {
+  web::write_form_page();
+  EXPECT_EQ(
+      output(),
+      "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n</td></tr></table>\n"
+      "<form method=\"POST\" enctype=\"multipart/form-data\"  "
+      "action=\"/cgi-bin/larkspur.cgi\">\n"
+      "<br>\n"
+      "<TABLE align=\"center\">\n"
+      "<TR>\n"
+      "<TD class=\"t_text\">your name</TD>\n"
+      "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n"
+      "</TR>\n"
+      "<TR>\n"
+      "<TD class=\"t_text\">your old password</TD>\n"
+      "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n"
+      "</TR>\n"
+      "<TR>\n"
+      "<TD class=\"t_text\">your new password</TD>\n"
+      "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n"
+      "</TR>\n"
+      "<TR>\n"
+      "<TD class=\"t_text\">confirm new password</TD>\n"
+      "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n"
+      "</TR>\n"
+      "</TABLE>\n"
+      "<br><TABLE align=\"center\">\n"
+      "<TR>\n"
+      "<TD><input type=\"submit\" name=\"chgpasswd\" value=\"Change\">\n"
+      "<input type=\"reset\" value=\"Reset\">\n"
+      "</TD>\n"
+      "</TR>\n"
+      "</TABLE>\n"
+      "</form>\n");
+}
+
+TEST_F(PagesTest, FormPageWithConfiguredTextsWritesThemUnescaped) {
+  set_ini("html", "description", "<b>Change</b> it & go");
+  set_ini("html", "your_name", "\xD3\xC3\xBB\xA7\xC3\xFB");  // GB2312, passed through
+  set_ini("html", "old_password", "old");
+  set_ini("html", "new_password1", "new");
+  set_ini("html", "new_password2", "again");
+  set_ini("html", "btn_change", "Go \"now\"");
+  set_ini("html", "btn_reset", "Clear");
+  set_ini("html", "back", "ignored here");
+  cgi::request_env().SCRIPT_NAME = "/cgi-bin/a\"b<c&d.cgi";
+  web::write_form_page();
+  EXPECT_EQ(output(),
+            "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n"
+            "<b>Change</b> it & go</td></tr></table>\n"
+            "<form method=\"POST\" enctype=\"multipart/form-data\"  "
+            "action=\"/cgi-bin/a&#34;b<c&d.cgi\">\n"
+            "<br>\n"
+            "<TABLE align=\"center\">\n"
+            "<TR>\n"
+            "<TD class=\"t_text\">\xD3\xC3\xBB\xA7\xC3\xFB</TD>\n"
+            "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n"
+            "</TR>\n"
+            "<TR>\n"
+            "<TD class=\"t_text\">old</TD>\n"
+            "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n"
+            "</TR>\n"
+            "<TR>\n"
+            "<TD class=\"t_text\">new</TD>\n"
+            "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n"
+            "</TR>\n"
+            "<TR>\n"
+            "<TD class=\"t_text\">again</TD>\n"
+            "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n"
+            "</TR>\n"
+            "</TABLE>\n"
+            "<br><TABLE align=\"center\">\n"
+            "<TR>\n"
+            "<TD><input type=\"submit\" name=\"chgpasswd\" value=\"Go \"now\"\">\n"
+            "<input type=\"reset\" value=\"Clear\">\n"
+            "</TD>\n"
+            "</TR>\n"
+            "</TABLE>\n"
+            "</form>\n");
+}
+
+TEST_F(PagesTest, FormPageWithoutScriptNameHasEmptyAction) {
+  cgi::request_env().SCRIPT_NAME.clear();
+  web::write_form_page();
+  EXPECT_NE(output().find("multipart/form-data\"  action=\"\">\n<br>\n"), std::string::npos);
+}
+
+TEST_F(PagesTest, MessagePageEscapesOnlyTheQuoteOfTheAddress) {
+  cgi::request_env().SCRIPT_NAME = "/x\"y<z&w";
+  web::write_message_page("<i>Server error!</i>");
+  EXPECT_EQ(output(),
+            "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n"
+            "<i>Server error!</i></td></tr>\n"
+            "<tr><td align=\"center\"><a href=\"/x&#34;y<z&w\">back</a></td></tr></table>");
+}
+
+TEST_F(PagesTest, MessagePageUsesConfiguredBackText) {
+  set_ini("html", "back", "<u>return</u>");
+  cgi::request_env().SCRIPT_NAME.clear();
+  web::write_message_page("");
+  EXPECT_EQ(output(),
+            "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n"
+            "</td></tr>\n"
+            "<tr><td align=\"center\"><a href=\"\"><u>return</u></a></td></tr></table>");
+}
+
+TEST_F(PagesTest, PlainMessagePageHasNoLink) {
+  web::write_plain_message_page(std::string_view("done\0hidden", 11));
+  EXPECT_EQ(output(),
+            "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n"
+            "done</td></tr></table>\n");
+}
+
+TEST(HtmlEscape, EscapesTheFiveMarkupCharacters) {
+  EXPECT_EQ(web::html_escape("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
+  EXPECT_EQ(web::html_escape("plain \xB0\xA1 text"), "plain \xB0\xA1 text");
+  EXPECT_EQ(web::html_escape(""), "");
+}
+
+TEST(ParseMinLength, ReadsLikeAtoiWithoutOverflow) {
+  struct Case {
+    const char* text;
+    int expected;
+  } cases[] = {
+      {"", 0},
+      {"6", 6},
+      {"  8abc", 8},
+      {"\t\n+12", 12},
+      {"-3", 0},
+      {"abc", 0},
+      {"- 5", 0},
+      {"007", 7},
+      {"2147483647", 2147483647},
+      {"99999999999999999999999999", 2147483647},
+      {"-99999999999999999999999999", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(web::parse_min_length(c.text), c.expected) << "'" << c.text << "'";
+  }
+}
+
+}  // namespace
+}  // namespace larkspur::test
