@@ -185,7 +185,7 @@ export async function startSite(t, { minLength = 4 } = {}) {
   t.after(async () => {
     await site.stop();
     const reports = site.sanitizerReports();
-    if (reports) throw new Error(`the CGI reported sanitizer errors:\n${reports}`);
+    if (reports) throw new Error(`the CGI reported sanitizer errors (site kept in ${site.root}):\n${reports}`);
     if (process.env.LARKSPUR_E2E_KEEP) console.log(`# kept ${site.root}`);
     else rmSync(site.root, { recursive: true, force: true });
   });
