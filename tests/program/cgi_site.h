@@ -1,0 +1,145 @@
+// A private site for running larkspur.cgi as the web server would: a working
+// directory holding larkspur.cgi.ini, the AuthUserFile and the log, and a
+// TMPDIR of its own so that the update lock is private to the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/process.h"
+
+namespace larkspur::test {
+
+inline constexpr std::string_view kScriptName = "/cgi-bin/larkspur.cgi";
+
+inline const std::string kStyle =
+    "<style type=\"text/css\">.t_input {background-color:#FFFFFF;width:139px;height:22px;"
+    "font-family:Tahoma;}.t_text {background-color:#FFFFFF;font-family:"
+    "\xD0\xC2\xCB\xCE\xCC\xE5"
+    ","
+    "\xCB\xCE\xCC\xE5"
+    ",Tahoma;}</style>";
+
+inline const std::string kHead =
+    "Content-type: text/html\r\n\r\n<HTML>\n<HEAD>\n<!-- Larkspur: change your password -->\n";
+
+// A whole page: frame, title and the body that the form or the change wrote.
+inline std::string framed(std::string_view body, std::string_view title = "") {
+  return kHead + "<TITLE>" + std::string(title) +
+         "</TITLE><META http-equiv=Content-Type content=\"text/html; charset=gb2312\">\n"
+         "</HEAD>\n" +
+         kStyle + "<BODY>\n" + std::string(body) + "</BODY></HTML>\n";
+}
+
+inline std::string linked_message(std::string_view message, std::string_view href = kScriptName) {
+  return "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n" +
+         std::string(message) + "</td></tr>\n<tr><td align=\"center\"><a href=\"" +
+         std::string(href) + "\">back</a></td></tr></table>";
+}
+
+inline std::string plain_message(std::string_view message) {
+  return "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n" +
+         std::string(message) + "</td></tr></table>\n";
+}
+
+inline std::string url_encode(std::string_view text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The body the form's submit button sends, URL-encoded.
+inline std::string change_body(std::string_view name, std::string_view old_password,
+                               std::string_view new_password, std::string_view confirmation) {
+  return "name=" + url_encode(name) + "&op=" + url_encode(old_password) +
+         "&p1=" + url_encode(new_password) + "&p2=" + url_encode(confirmation) +
+         "&chgpasswd=Change";
+}
+
+inline ProcessResult run_htpasswd(std::vector<std::string> args) {
+  ProcessSpec spec;
+  spec.program = "/usr/bin/htpasswd";
+  spec.argv = std::move(args);
+  return run_process(spec);
+}
+
+// "user:hash" with a fresh Apache MD5 hash, made by htpasswd.
+inline std::string htpasswd_line(const std::string& user, const std::string& password) {
+  ProcessResult r = run_htpasswd({"htpasswd", "-nbm", user, password});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  return r.out.substr(0, r.out.find('\n'));
+}
+
+inline bool htpasswd_verifies(const std::string& file, const std::string& user,
+                              const std::string& password) {
+  return run_htpasswd({"htpasswd", "-vb", file, user, password}).exit_status == 0;
+}
+
+class Site {
+ public:
+  std::string ini_file() const { return root_.file("larkspur.cgi.ini"); }
+  std::string auth_file() const { return root_.file("htpasswd"); }
+  std::string log_file() const { return root_.file("activity.log"); }
+  const std::string& lock_dir() const { return tmp_.path(); }
+  const std::string& root() const { return root_.path(); }
+
+  void write_ini(const std::string& text) const { write_file(ini_file(), text); }
+
+  // The request environment of the web server, plus `extra` ("NAME=value").
+  std::vector<std::string> environment(const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> env = {"SCRIPT_NAME=" + std::string(kScriptName),
+                                    "REMOTE_ADDR=10.0.0.5", "REMOTE_USER=webuser",
+                                    "GATEWAY_INTERFACE=CGI/1.1", "TMPDIR=" + tmp_.path()};
+    for (const std::string& var : extra) {
+      const std::string name = var.substr(0, var.find('=') + 1);
+      std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+      env.push_back(var);
+    }
+    return env;
+  }
+
+  ProcessSpec spec(std::vector<std::string> env, std::string stdin_data = {}) const {
+    ProcessSpec s;
+    s.program = cgi_binary();
+    s.env = std::move(env);
+    s.stdin_data = std::move(stdin_data);
+    s.cwd = root_.path();
+    return s;
+  }
+
+  ProcessResult get(const std::string& query = "", std::vector<std::string> extra = {}) const {
+    extra.push_back("REQUEST_METHOD=GET");
+    if (!query.empty()) extra.push_back("QUERY_STRING=" + query);
+    return run_process(spec(environment(extra)));
+  }
+
+  ProcessSpec post_spec(const std::string& body, std::vector<std::string> extra = {}) const {
+    extra.push_back("REQUEST_METHOD=POST");
+    extra.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
+    extra.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+    return spec(environment(extra), body);
+  }
+
+  ProcessResult post(const std::string& body, std::vector<std::string> extra = {}) const {
+    return run_process(post_spec(body, std::move(extra)));
+  }
+
+ private:
+  TempDir root_;
+  TempDir tmp_;
+};
+
+}  // namespace larkspur::test

@@ -1,0 +1,155 @@
+// The page frame, the form page, the help text and the configuration failure,
+// as the web server sees them from the running program.
+#include <gtest/gtest.h>
+
+#include "cgi_site.h"
+
+namespace larkspur::test {
+namespace {
+
+const std::string kDefaultForm =
+    "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n</td></tr></table>\n"
+    "<form method=\"POST\" enctype=\"multipart/form-data\"  action=\"/cgi-bin/larkspur.cgi\">\n"
+    "<br>\n"
+    "<TABLE align=\"center\">\n"
+    "<TR>\n<TD class=\"t_text\">your name</TD>\n"
+    "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n</TR>\n"
+    "<TR>\n<TD class=\"t_text\">your old password</TD>\n"
+    "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n</TR>\n"
+    "<TR>\n<TD class=\"t_text\">your new password</TD>\n"
+    "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n</TR>\n"
+    "<TR>\n<TD class=\"t_text\">confirm new password</TD>\n"
+    "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n</TR>\n"
+    "</TABLE>\n"
+    "<br><TABLE align=\"center\">\n<TR>\n<TD>"
+    "<input type=\"submit\" name=\"chgpasswd\" value=\"Change\">\n"
+    "<input type=\"reset\" value=\"Reset\">\n"
+    "</TD>\n</TR>\n</TABLE>\n</form>\n";
+
+TEST(PageProcess, FirstVisitWithDefaults) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\n");
+  ProcessResult r = site.get();
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, framed(kDefaultForm));
+  EXPECT_FALSE(file_exists(site.log_file()));
+}
+
+TEST(PageProcess, FirstVisitWithConfiguredTexts) {
+  Site site;
+  site.write_ini(
+      "[html]\n"
+      "title = <i>Passwords</i>\n"
+      "description = \xC7\xEB\xD0\xDE\xB8\xC4\xC3\xDC\xC2\xEB\r\n"
+      "your_name = Login\n"
+      "old_password = Old\n"
+      "new_password1 = New\n"
+      "new_password2 = Again\n"
+      "btn_change = Save\n"
+      "btn_reset = Undo\n");
+  ProcessResult r = site.get();
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, framed("<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n"
+                          "\xC7\xEB\xD0\xDE\xB8\xC4\xC3\xDC\xC2\xEB</td></tr></table>\n"
+                          "<form method=\"POST\" enctype=\"multipart/form-data\"  "
+                          "action=\"/cgi-bin/larkspur.cgi\">\n<br>\n"
+                          "<TABLE align=\"center\">\n"
+                          "<TR>\n<TD class=\"t_text\">Login</TD>\n"
+                          "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n</TR>\n"
+                          "<TR>\n<TD class=\"t_text\">Old</TD>\n"
+                          "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n</TR>\n"
+                          "<TR>\n<TD class=\"t_text\">New</TD>\n"
+                          "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n</TR>\n"
+                          "<TR>\n<TD class=\"t_text\">Again</TD>\n"
+                          "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n</TR>\n"
+                          "</TABLE>\n"
+                          "<br><TABLE align=\"center\">\n<TR>\n<TD>"
+                          "<input type=\"submit\" name=\"chgpasswd\" value=\"Save\">\n"
+                          "<input type=\"reset\" value=\"Undo\">\n"
+                          "</TD>\n</TR>\n</TABLE>\n</form>\n",
+                          "<i>Passwords</i>"));
+}
+
+TEST(PageProcess, StyleCarriesTheFontNamesAsGb2312Bytes) {
+  Site site;
+  site.write_ini("[html]\ntitle=t\n");
+  ProcessResult r = site.get();
+  const std::string fonts =
+      "font-family:\xD0\xC2\xCB\xCE\xCC\xE5,\xCB\xCE\xCC\xE5,Tahoma;}</style>";
+  EXPECT_NE(r.out.find("</HEAD>\n" + kStyle.substr(0, 23)), std::string::npos);
+  EXPECT_NE(r.out.find(fonts + "<BODY>\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("\xE5\xAE\x8B"), std::string::npos);  // no UTF-8 font name
+}
+
+TEST(PageProcess, ScriptNameIsEscapedInTheFormAction) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\n");
+  ProcessResult r = site.get("", {"SCRIPT_NAME=/cgi-bin/a\"b<c&d.cgi"});
+  EXPECT_NE(r.out.find(" action=\"/cgi-bin/a&#34;b<c&d.cgi\">\n<br>\n"), std::string::npos)
+      << r.out;
+}
+
+TEST(PageProcess, MissingOrEmptyConfigurationGivesAnUnclosedServerErrorPage) {
+  const std::string expected = kHead + linked_message("Server error!");
+  for (const char* ini : {static_cast<const char*>(nullptr), "", "# no sections\ntitle=x\n"}) {
+    Site site;
+    if (ini) site.write_ini(ini);
+    ProcessResult r = site.post(change_body("alice", "a", "b", "b"));
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, expected) << (ini ? ini : "(no file)");
+    EXPECT_FALSE(file_exists(site.log_file()));
+  }
+}
+
+TEST(PageProcess, HelpArgumentsPrintTheHelpText) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\n");
+  std::string first;
+  for (const char* arg : {"-h", "/?"}) {
+    ProcessSpec spec = site.spec(site.environment({"REQUEST_METHOD=GET"}));
+    spec.argv = {cgi_binary(), arg};
+    ProcessResult r = run_process(spec);
+    EXPECT_EQ(r.exit_status, 0) << arg;
+    EXPECT_EQ(r.out.rfind("\n\t" + std::string(54, '*') + "\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n\t/? or -h for this help.\n"), std::string::npos);
+    EXPECT_TRUE(r.out.ends_with("\n\tback=text for back\n"));
+    EXPECT_EQ(r.out.find("Content-type"), std::string::npos);
+    if (first.empty()) first = r.out;
+    EXPECT_EQ(r.out, first);
+  }
+  ProcessSpec not_help = site.spec(site.environment({"REQUEST_METHOD=GET"}));
+  not_help.argv = {cgi_binary(), "-H"};
+  EXPECT_EQ(run_process(not_help).out, framed(kDefaultForm));
+}
+
+TEST(PageProcess, ShortPostBodyEndsWithNoOutput) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\n");
+  ProcessSpec spec = site.post_spec("name=alice&op=x");
+  for (std::string& var : spec.env) {
+    if (var.rfind("CONTENT_LENGTH=", 0) == 0) var = "CONTENT_LENGTH=100";
+  }
+  ProcessResult r = run_process(spec);
+  EXPECT_EQ(r.exit_status, 255);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(PageProcess, PostWithoutTheSubmitFieldShowsTheFormAgain) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\n");
+  ProcessResult r = site.post("name=alice&op=x&p1=y&p2=y");
+  EXPECT_EQ(r.out, framed(kDefaultForm));
+}
+
+TEST(PageProcess, SubmitFieldInTheQueryStringRunsTheChange) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n");
+  ProcessResult r = site.get("chgpasswd=");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, framed(linked_message("Please enter user name")));
+  const std::string log = read_file(site.log_file());
+  EXPECT_TRUE(log.ends_with("] [10.0.0.5][webuser] Enter no user name\n")) << log;
+}
+
+}  // namespace
+}  // namespace larkspur::test
