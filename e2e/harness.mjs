@@ -151,10 +151,20 @@ class Site {
   }
 }
 
+// Where sites go. Run as root, Apache's children and the CGI are www-data,
+// which must be able to enter the site: a private $TMPDIR will not do.
+function siteBase() {
+  const base = tmpdir();
+  if (process.getuid() !== 0) return base;
+  const user = process.env.APACHE_USER || 'www-data';
+  const r = spawnSync('runuser', ['-u', user, '--', 'test', '-x', base], { stdio: 'ignore' });
+  return r.status === 0 ? base : '/tmp';
+}
+
 // A fresh site with its own Apache, stopped and removed when test `t` ends.
 export async function startSite(t, { minLength = 4 } = {}) {
   if (!CGI) throw new Error('LARKSPUR_CGI must name the built larkspur.cgi');
-  const root = mkdtempSync(join(tmpdir(), 'larkspur-e2e-'));
+  const root = mkdtempSync(join(siteBase(), 'larkspur-e2e-'));
   // Apache's children and the CGI run as www-data when we are root.
   chmodSync(root, 0o755);
   const dir = join(root, 'site');
