@@ -3,23 +3,19 @@
 #include "passwd/password_file.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <new>
 
+#include "passwd/line_format.h"
 #include "passwd/segment_sink.h"
 
 namespace larkspur::passwd {
 
 namespace {
-
-const char* find_byte(const char* from, const char* to, char byte) {
-  const void* found = std::memchr(from, byte, static_cast<std::size_t>(to - from));
-  return found != nullptr ? static_cast<const char*>(found) : to;
-}
 
 class Descriptor {
  public:
@@ -35,33 +31,16 @@ class Descriptor {
   int fd_;
 };
 
-// Reads what `fd` holds, sized by fstat first so that a file that does not
-// change meanwhile takes one read and no reallocation. A file that grew
-// while being read is read to its end all the same.
-bool read_all(int fd, std::size_t expected, std::string& out) {
-  out.resize(expected);
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == out.size()) {
-      char probe[4096];
-      ssize_t got = ::read(fd, probe, sizeof probe);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return false;
-      if (got == 0) return true;
-      out.append(probe, static_cast<std::size_t>(got));
-      filled = out.size();
-      out.resize(out.size() + out.size() / 2 + sizeof probe);
-      continue;
-    }
-    ssize_t got = ::read(fd, out.data() + filled, out.size() - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) {
-      out.resize(filled);
-      return true;
-    }
-    filled += static_cast<std::size_t>(got);
-  }
+// No record can carry a user name with a colon or a line feed in it.
+bool can_be_user(std::string_view user) { return user.find_first_of(":\n") == user.npos; }
+
+std::string needle_for(std::string_view user) {
+  std::string needle;
+  needle.reserve(user.size() + 2);
+  needle += '\n';
+  needle += user;
+  needle += ':';
+  return needle;
 }
 
 }  // namespace
@@ -69,92 +48,73 @@ bool read_all(int fd, std::size_t expected, std::string& out) {
 bool PasswordFile::load(const std::string& path) {
   try {
     path_ = path;
-    // A NUL byte would make the system open a shorter name than the one given.
-    if (path.empty() || path.find('\0') != std::string::npos) return false;
-    // Non-blocking so that a FIFO put in the file's place cannot hang us.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    std::string text;
-    // A read error must not pass for the end of the file: a later save would
-    // drop every user after the point where reading stopped.
-    if (!read_all(fd.get(), static_cast<std::size_t>(st.st_size), text)) return false;
-    return parse(std::move(text));
   } catch (const std::bad_alloc&) {
     return false;
   }
-}
-
-bool PasswordFile::parse(std::string text) {
-  text_ = std::move(text);
-  lines_.clear();
+  // A NUL byte would make the system open a shorter name than the one given.
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  // Non-blocking so that a FIFO put in the file's place cannot hang us.
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  FileBuffer buffer;
+  // A read error must not pass for the end of the file: a later save would
+  // drop every user after the point where reading stopped.
+  if (!buffer.read_from(fd.get(), static_cast<std::size_t>(st.st_size))) return false;
+  loaded_ = std::move(buffer);
+  given_ = std::string();
+  edits_.clear();
   replacements_.clear();
   unsaveable_ = false;
-  if (index_lines()) return true;
-  // Half a file must never be saved over the whole one.
-  text_.clear();
-  lines_.clear();
-  unsaveable_ = true;
-  return false;
-}
-
-bool PasswordFile::index_lines() {
-  const char* const base = text_.data();
-  const char* const end = base + text_.size();
-  std::size_t count = 0;
-  for (const char* p = base; p != end; ++count) {
-    p = find_byte(p, end, '\n');
-    if (p != end) ++p;
-  }
-  try {
-    lines_.reserve(count);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-
-  for (const char* p = base; p != end;) {
-    const char* line_end = find_byte(p, end, '\n');
-    if (static_cast<std::size_t>(line_end - p) >= kNoColon) return false;
-    Line line{static_cast<std::size_t>(p - base), 0, kNoColon, 0, 0};
-    const char* colon = find_byte(p, line_end, ':');
-    if (colon != line_end) {
-      line.colon = static_cast<std::uint32_t>(colon - p);
-      line.hash_end = static_cast<std::uint32_t>(find_byte(colon + 1, line_end, '\r') - p);
-    } else {
-      // Every carriage return before the line end goes with it, so a file
-      // written once comes back unchanged from the next rewrite.
-      const char* kept = line_end;
-      while (kept != p && kept[-1] == '\r') --kept;
-      line.length = static_cast<std::uint32_t>(kept - p);
-    }
-    lines_.push_back(line);  // within the reserved room: cannot throw
-    p = line_end == end ? end : line_end + 1;
-  }
   return true;
 }
 
-PasswordRecord PasswordFile::record_of(const Line& line) const {
-  std::string_view text(text_);
-  std::string_view user = text.substr(line.begin, line.colon);
-  std::string_view hash =
-      line.hash != 0 ? std::string_view(replacements_[line.hash - 1])
-                     : text.substr(line.begin + line.colon + 1, line.hash_end - line.colon - 1);
-  return {user, hash};
+void PasswordFile::parse(std::string text) {
+  loaded_.clear();
+  given_ = std::move(text);
+  edits_.clear();
+  replacements_.clear();
+  unsaveable_ = false;
+}
+
+std::string_view PasswordFile::content() const {
+  return loaded_.view().empty() ? std::string_view(given_) : loaded_.view();
+}
+
+// A record of `user` is a line that starts with the name and a colon: it is
+// found by searching for "\n" user ":" rather than by splitting every line.
+std::size_t PasswordFile::find_record(std::string_view user, std::string_view needle,
+                                      std::size_t from) const {
+  std::string_view text = content();
+  if (from == 0 && text.size() > user.size() && text.compare(0, user.size(), user) == 0 &&
+      text[user.size()] == ':') {
+    return user.size() + 1;
+  }
+  if (from >= text.size()) return std::string_view::npos;
+  const void* found =
+      ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+  if (found == nullptr) return std::string_view::npos;
+  return static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) + needle.size();
+}
+
+const PasswordFile::Edit* PasswordFile::edit_at(std::size_t begin) const {
+  auto it = std::lower_bound(edits_.begin(), edits_.end(), begin,
+                             [](const Edit& e, std::size_t b) { return e.begin < b; });
+  return it != edits_.end() && it->begin == begin ? &*it : nullptr;
 }
 
 std::string PasswordFile::find_hash(std::string_view user) const {
-  std::string_view text(text_);
-  for (const Line& line : lines_) {
-    if (line.colon != kNoColon && text.substr(line.begin, line.colon) == user) {
-      try {
-        return std::string(record_of(line).hash);
-      } catch (const std::bad_alloc&) {
-        return {};  // reads as an unknown user: the change is refused
-      }
-    }
+  if (!can_be_user(user)) return {};
+  try {
+    std::size_t begin = find_record(user, needle_for(user), 0);
+    if (begin == std::string_view::npos) return {};
+    if (const Edit* edit = edit_at(begin)) return replacements_[edit->hash];
+    std::string_view text = content();
+    return std::string(text.substr(begin, hash_end(text, begin) - begin));
+  } catch (const std::bad_alloc&) {
+    return {};  // reads as an unknown user: the change is refused
   }
-  return {};
 }
 
 void PasswordFile::set_hash(std::string_view user, std::string_view hash) {
@@ -163,45 +123,80 @@ void PasswordFile::set_hash(std::string_view user, std::string_view hash) {
     unsaveable_ = true;
     return;
   }
-  std::string_view text(text_);
-  std::uint32_t index = 0;
-  for (Line& line : lines_) {
-    if (line.colon == kNoColon || text.substr(line.begin, line.colon) != user) continue;
-    if (index == 0) {
-      try {
+  if (!can_be_user(user)) return;
+  try {
+    const std::string needle = needle_for(user);
+    std::size_t index = std::string::npos;
+    std::size_t begin = 0;
+    while ((begin = find_record(user, needle, begin)) != std::string_view::npos) {
+      if (index == std::string::npos) {
         replacements_.emplace_back(hash);
-      } catch (const std::bad_alloc&) {
-        unsaveable_ = true;
-        return;
+        index = replacements_.size() - 1;
       }
-      index = static_cast<std::uint32_t>(replacements_.size());
+      auto it = std::lower_bound(edits_.begin(), edits_.end(), begin,
+                                 [](const Edit& e, std::size_t b) { return e.begin < b; });
+      if (it != edits_.end() && it->begin == begin) {
+        it->hash = index;
+      } else {
+        edits_.insert(it, Edit{begin, hash_end(content(), begin), index});
+      }
     }
-    line.hash = index;
+  } catch (const std::bad_alloc&) {
+    unsaveable_ = true;
   }
 }
 
-// The file's text as ranges of text_ and of the replaced hashes. Line feeds
-// are taken from text_ where one follows in place, so that a run of
-// unchanged lines forms one contiguous range.
+void PasswordFile::visit_records(void (*f)(void*, const PasswordRecord&), void* context) const {
+  std::string_view text = content();
+  for (std::size_t pos = 0; pos < text.size();) {
+    LineSpan line = line_at(text, pos);
+    pos = next_line(text, line);
+    if (!line.is_record()) continue;
+    PasswordRecord record{text.substr(line.begin, line.colon - line.begin), {}};
+    if (const Edit* edit = edit_at(line.colon + 1)) {
+      record.hash = replacements_[edit->hash];
+    } else {
+      record.hash = text.substr(line.colon + 1, line.kept_end - line.colon - 1);
+    }
+    f(context, record);
+  }
+}
+
+// The text to write, as ranges of the text held and of the replaced hashes.
+// Without carriage returns every line goes out as it came in, so the text is
+// passed on in the few long runs between replaced hashes. Otherwise line by
+// line; line feeds are then taken from the text where one follows in place,
+// so that a sink can still join neighbouring lines.
 void PasswordFile::emit(SegmentSink& sink) const {
   static constexpr char kLineFeed = '\n';
-  const char* const base = text_.data();
-  const std::size_t size = text_.size();
-  for (const Line& line : lines_) {
-    std::size_t stop;
-    if (line.colon == kNoColon) {
-      stop = line.begin + line.length;
-    } else if (line.hash == 0) {
-      stop = line.begin + line.hash_end;
-    } else {
-      sink.add(base + line.begin, line.colon + 1);
-      const std::string& hash = replacements_[line.hash - 1];
+  std::string_view text = content();
+  if (text.empty()) return;
+  if (std::memchr(text.data(), '\r', text.size()) == nullptr) {
+    std::size_t pos = 0;
+    for (const Edit& edit : edits_) {
+      sink.add(text.data() + pos, edit.begin - pos);
+      sink.add(replacements_[edit.hash].data(), replacements_[edit.hash].size());
+      pos = edit.end;
+    }
+    sink.add(text.data() + pos, text.size() - pos);
+    if (text.back() != '\n') sink.add(&kLineFeed, 1);
+    return;
+  }
+  auto edit = edits_.begin();
+  for (std::size_t pos = 0; pos < text.size();) {
+    LineSpan line = line_at(text, pos);
+    pos = next_line(text, line);
+    if (line.is_record() && edit != edits_.end() && edit->begin == line.colon + 1) {
+      const std::string& hash = replacements_[edit->hash];
+      sink.add(text.data() + line.begin, line.colon + 1 - line.begin);
       sink.add(hash.data(), hash.size());
       sink.add(&kLineFeed, 1);
+      ++edit;
       continue;
     }
-    sink.add(base + line.begin, stop - line.begin);
-    sink.add(stop < size && base[stop] == '\n' ? base + stop : &kLineFeed, 1);
+    sink.add(text.data() + line.begin, line.kept_end - line.begin);
+    const bool in_place = line.kept_end < text.size() && text[line.kept_end] == '\n';
+    sink.add(in_place ? text.data() + line.kept_end : &kLineFeed, 1);
   }
 }
 

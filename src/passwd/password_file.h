@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+
+#include "passwd/file_buffer.h"
 
 namespace larkspur::passwd {
 
@@ -25,16 +28,23 @@ class SegmentSink;
 // first colon, the hash everything after it up to the first carriage return.
 // Nothing is trimmed, duplicates are kept. Any other line is kept as it is,
 // less the carriage returns that end it. As written: every line ends with
-// exactly one line feed; records as user ":" hash.
+// exactly one line feed; records as user ":" hash. Text written so comes back
+// unchanged from the next rewrite.
+//
+// The text is held as read and never indexed: lookups search it for the
+// user's line start, and only the replaced hashes are kept on the side.
 class PasswordFile {
  public:
+  PasswordFile() = default;
+  PasswordFile(PasswordFile&&) noexcept = default;
+  PasswordFile& operator=(PasswordFile&&) noexcept = default;
+
   // True when the file could be opened and read (even with no record).
   // `path` is kept even when this fails; the lines held before then stay.
   bool load(const std::string& path);
   // Replaces every line and record by those of `text` (what load does after
-  // reading). False when memory ran out or a line is 4 GiB long: the file
-  // then holds nothing and refuses to be saved.
-  bool parse(std::string text);
+  // reading).
+  void parse(std::string text);
   // A copy of the first matching record's hash, or empty.
   std::string find_hash(std::string_view user) const;
   // Gives every record of `user` the new hash. A hash holding a line feed or
@@ -50,34 +60,34 @@ class PasswordFile {
   // The exact bytes save would write; false when memory ran out.
   bool text(std::string& out) const;
 
-  // Calls f(PasswordRecord) for each record in file order.
+  // Calls f(const PasswordRecord&) for each record in file order.
   template <typename F>
   void for_each_record(F&& f) const {
-    for (const Line& line : lines_) {
-      if (line.colon != kNoColon) f(record_of(line));
-    }
+    using Fn = std::remove_reference_t<F>;
+    visit_records([](void* context, const PasswordRecord& r) { (*static_cast<Fn*>(context))(r); },
+                  const_cast<void*>(static_cast<const void*>(std::addressof(f))));
   }
 
  private:
-  static constexpr std::uint32_t kNoColon = UINT32_MAX;
-
-  // Offsets into text_, so that moving a PasswordFile keeps them right.
-  // 24 bytes a line: a million-user file costs about half its size again.
-  struct Line {
-    std::size_t begin;       // first byte
-    std::uint32_t length;    // bytes kept for a non-record, up to its line end
-    std::uint32_t colon;     // from begin; kNoColon for a non-record
-    std::uint32_t hash_end;  // from begin; where the stored hash is cut
-    std::uint32_t hash;      // 0: the stored hash; n: replacements_[n - 1]
+  // The stored hash at [begin, end) of the text reads replacements_[hash].
+  struct Edit {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t hash;
   };
 
-  bool index_lines();
-  PasswordRecord record_of(const Line& line) const;
+  std::string_view content() const;
+  // Where the hash of the first record of `user` at or after `from` begins;
+  // npos when there is none.
+  std::size_t find_record(std::string_view user, std::string_view needle, std::size_t from) const;
+  const Edit* edit_at(std::size_t begin) const;
+  void visit_records(void (*f)(void*, const PasswordRecord&), void* context) const;
   void emit(SegmentSink& sink) const;
 
   std::string path_;
-  std::string text_;
-  std::vector<Line> lines_;
+  FileBuffer loaded_;        // the text, when load read it
+  std::string given_;        // the text, when parse was given it
+  std::vector<Edit> edits_;  // in text order
   std::vector<std::string> replacements_;
   bool unsaveable_ = false;
 };
