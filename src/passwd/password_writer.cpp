@@ -125,13 +125,19 @@ bool PasswordFile::save() const {
   }
 
   // Private until complete; a symlink or FIFO planted under the temporary
-  // name makes the open fail instead of sending the text elsewhere.
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                  0600);
+  // name makes the open fail instead of sending the text elsewhere. A stale
+  // file is emptied only once it is known to have no other name: a hard link
+  // to some other file must not empty that file.
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
     ::close(fd);  // not a file we made: leave it where it is
+    return false;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    ::unlink(temp.c_str());
     return false;
   }
 

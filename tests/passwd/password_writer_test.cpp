@@ -102,6 +102,8 @@ TEST_F(SaveTest, BlockedTemporaryNameLeavesFileUntouched) {
            }},
           {"fifo",
            [](const std::string& t, const std::string&) { return ::mkfifo(t.c_str(), 0600); }},
+          {"hard link to another file",
+           [](const std::string& t, const std::string& e) { return ::link(e.c_str(), t.c_str()); }},
       };
   for (const auto& [name, make] : blockers) {
     SCOPED_TRACE(name);
