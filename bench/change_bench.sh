@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# One whole password change, timed at 1,000, 100,000 and 1,000,000 users:
+# the CGI process answering a browser-shaped multipart request, against
+# `htpasswd -b -m` on an identical copy of the file and against the floor of
+# any safe rewrite (copy the file, fsync, rename; bench_floor). The three are
+# run alternately, round by round, each on a fresh copy of the file, so that
+# the machine's drift hits them alike. Reports medians, ratios and peak RSS
+# as a Markdown table and checks the targets:
+#   1,000,000 users: time <= 0.1 x htpasswd, <= 2 x floor, peak RSS <= 2.5 x file
+#   1,000 users:     time <= htpasswd
+# Usage: bench/change_bench.sh [--quick] [--sizes "1000 100000"] [--rounds N]
+# Results land in bench/results/. Exit status 1 when a target is missed.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
+sizes="1000 100000 1000000"
+rounds=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) rounds=3 ;;
+    --sizes) sizes=$2; shift ;;
+    --rounds) rounds=$2; shift ;;
+    *) echo "usage: $0 [--quick] [--sizes LIST] [--rounds N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLARKSPUR_BENCH=ON \
+  -DLARKSPUR_TESTS=OFF >/dev/null
+cmake --build "$build" --target larkspur bench_time bench_floor -j2 >/dev/null
+cgi=$build/larkspur.cgi
+timer=$build/bench/bench_time
+floor=$build/bench/bench_floor
+
+results=$root/bench/results
+mkdir -p "$results"
+stamp=$(date +%Y%m%d-%H%M%S)
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+raw=$results/change-$stamp.tsv
+table=$results/change-$stamp.md
+
+# Everything on the disk the AuthUserFile would live on; a private TMPDIR
+# keeps the update lock and htpasswd's temporary file away from other runs.
+work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tmp" "$work/cgi" "$work/htpasswd" "$work/floor"
+
+# A handful of real Apache MD5 hashes of the old password, reused across users.
+old=old-secret
+new=new-secret
+hashes=()
+for _ in $(seq 16); do hashes+=("$(htpasswd -nbm x "$old" | cut -d: -f2-)"); done
+
+boundary=----WebKitFormBoundaryq3Hx7bT2mZ9cLw4K
+# The body Chromium sends for the change form.
+make_body() {
+  local kv
+  for kv in "name=$1" "op=$old" "p1=$new" "p2=$new" "chgpasswd=Change"; do
+    printf -- '--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n' \
+      "$boundary" "${kv%%=*}" "${kv#*=}"
+  done
+  printf -- '--%s--\r\n' "$boundary"
+}
+
+printf '[path]\nauth_user_file=%s\nlog_file=%s\n[setup]\npassword_min_length=1\n' \
+  "$work/cgi/users" "$work/cgi/larkspur.log" >"$work/cgi/larkspur.cgi.ini"
+
+# A fresh copy for every run, already on the disk, so that no run pays for
+# writing back the copy made for it.
+fresh() {
+  rm -f "$2" "$2.tmp"
+  cp "$1" "$2"
+  sync "$2"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+printf 'users\tcommand\tround\twall_us\tpeak_rss_kib\n' >"$raw"
+fail=0
+{
+  echo "| Users | File | larkspur.cgi | htpasswd -b -m | floor | larkspur / htpasswd | larkspur / floor | Peak RSS larkspur | Peak RSS htpasswd | Targets |"
+  echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"
+} >"$table"
+
+for n in $sizes; do
+  src=$work/users-$n
+  awk -v n="$n" -v list="${hashes[*]}" 'BEGIN {
+    split(list, h, " ")
+    for (i = 0; i < n; i++) printf "user%07d:%s\n", i, h[i % 16 + 1]
+  }' >"$src"
+  # The last user: every lookup walks the whole file.
+  user=$(printf 'user%07d' $((n - 1)))
+  htpasswd -vb "$src" "$user" "$old" >/dev/null 2>&1 || { echo "bad generated file" >&2; exit 1; }
+  make_body "$user" >"$work/body"
+  bytes=$(stat -c %s "$src")
+  r=${rounds:-$(( n >= 1000000 ? 11 : n >= 100000 ? 21 : 41 ))}
+
+  for i in $(seq "$r"); do
+    # Rotate the order, so that no command always follows the same one.
+    for k in 0 1 2; do
+      case $(( (i + k) % 3 )) in
+        0)
+          fresh "$src" "$work/cgi/users"
+          : >"$work/out"
+          (
+            cd "$work/cgi"
+            export TMPDIR=$work/tmp REQUEST_METHOD=POST SCRIPT_NAME=/cgi-bin/larkspur.cgi \
+              REMOTE_ADDR=127.0.0.1 CONTENT_TYPE="multipart/form-data; boundary=$boundary" \
+              CONTENT_LENGTH=$(stat -c %s "$work/body")
+            "$timer" "$work/t" "$cgi" <"$work/body" >"$work/out"
+          )
+          grep -q "$user:changed password successfully" "$work/out" ||
+            { echo "larkspur.cgi did not change the password:" >&2; cat "$work/out" >&2; exit 1; }
+          name=larkspur ;;
+        1)
+          fresh "$src" "$work/htpasswd/users"
+          TMPDIR=$work/tmp "$timer" "$work/t" htpasswd -b -m "$work/htpasswd/users" "$user" "$new" \
+            >/dev/null 2>&1
+          name=htpasswd ;;
+        2)
+          fresh "$src" "$work/floor/users"
+          "$timer" "$work/t" "$floor" "$work/floor/users"
+          name=floor ;;
+      esac
+      read -r us kib status <"$work/t"
+      rm -f "$work/t"
+      [ "$status" = 0 ] || { echo "$name exited with $status" >&2; exit 1; }
+      printf '%s\t%s\t%s\t%s\t%s\n' "$n" "$name" "$i" "$us" "$kib" >>"$raw"
+    done
+  done
+  # The last changes of both programs must verify, and nothing else may move.
+  for d in cgi htpasswd; do
+    htpasswd -vb "$work/$d/users" "$user" "$new" >/dev/null 2>&1 ||
+      { echo "$d: the new password does not verify" >&2; exit 1; }
+    [ "$(grep -vc "^$user:" "$work/$d/users")" = $((n - 1)) ] ||
+      { echo "$d: records lost or added" >&2; exit 1; }
+  done
+
+  col() { awk -F'\t' -v n="$n" -v c="$1" -v f="$2" '$1 == n && $2 == c { print $f }' "$raw" | median; }
+  lk=$(col larkspur 4) ht=$(col htpasswd 4) fl=$(col floor 4)
+  lk_kib=$(col larkspur 5) ht_kib=$(col htpasswd 5)
+  verdict=$(awk -v n="$n" -v lk="$lk" -v ht="$ht" -v fl="$fl" -v kib="$lk_kib" -v b="$bytes" 'BEGIN {
+    v = ""
+    if (n >= 1000000) {
+      v = v (lk <= 0.1 * ht ? "<=0.1x htpasswd ok" : "<=0.1x htpasswd MISSED")
+      v = v ", " (lk <= 2 * fl ? "<=2x floor ok" : "<=2x floor MISSED")
+      v = v ", " (kib * 1024 <= 2.5 * b ? "RSS<=2.5x file ok" : "RSS<=2.5x file MISSED")
+    } else if (n <= 1000) {
+      v = (lk <= ht ? "<=htpasswd ok" : "<=htpasswd MISSED")
+    } else v = "-"
+    print v
+  }')
+  case $verdict in *MISSED*) fail=1 ;; esac
+  awk -v n="$n" -v b="$bytes" -v lk="$lk" -v ht="$ht" -v fl="$fl" -v lkk="$lk_kib" \
+    -v htk="$ht_kib" -v r="$r" -v v="$verdict" 'BEGIN {
+    printf "| %d | %.1f MiB | %.1f ms | %.1f ms | %.1f ms | %.3f | %.2f | %.1f MiB (%.2fx file) | %.1f MiB | %s |\n",
+      n, b / 1048576, lk / 1000, ht / 1000, fl / 1000, lk / ht, lk / fl, lkk / 1024,
+      lkk * 1024 / b, htk / 1024, v
+  }' >>"$table"
+done
+
+{
+  echo
+  echo "Medians of $(awk -F'\t' 'NR > 1 { print $1 }' "$raw" | uniq -c | awk '{ printf "%s%d runs at %d", s, $1 / 3, $2; s = ", " }')" \
+    "users, each command run alternately on a fresh, synced copy of the file;" \
+    "$(nproc) cores, $(uname -sr), load average before the run $load."
+} >>"$table"
+cat "$table"
+echo "raw figures: $raw" >&2
+exit "$fail"
