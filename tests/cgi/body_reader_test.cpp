@@ -112,6 +112,8 @@ struct DelimiterCase {
   std::string left_over;  // what a reader gets next
 };
 
+void PrintTo(const DelimiterCase& c, std::ostream* os) { *os << c.label; }
+
 class ReadToDelimiter : public ::testing::TestWithParam<DelimiterCase> {};
 
 TEST_P(ReadToDelimiter, CollectsExactlyTheBytesBeforeTheFirstDelimiter) {
@@ -258,6 +260,10 @@ struct HeaderLineCase {
   std::string left_over;
 };
 
+void PrintTo(const HeaderLineCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(c.input);
+}
+
 class ReadHeaderLine : public ::testing::TestWithParam<HeaderLineCase> {};
 
 TEST_P(ReadHeaderLine, SplitsNameAndValue) {
@@ -296,6 +302,10 @@ struct HeaderValueCase {
   std::string name;
   std::string file_name;
 };
+
+void PrintTo(const HeaderValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(c.text);
+}
 
 class ParseHeaderValue : public ::testing::TestWithParam<HeaderValueCase> {};
 

@@ -142,6 +142,8 @@ struct BodyCase {
   std::string boundary = "B";
 };
 
+void PrintTo(const BodyCase& c, std::ostream* os) { *os << c.label; }
+
 class DecodeBody : public MultipartTest, public ::testing::WithParamInterface<BodyCase> {};
 
 TEST_P(DecodeBody, GivesTheseEntries) {
@@ -249,6 +251,8 @@ struct Truncation {
   const char* label;
   std::string body;
 };
+
+void PrintTo(const Truncation& c, std::ostream* os) { *os << c.label; }
 
 class TruncatedBody : public MultipartTest, public ::testing::WithParamInterface<Truncation> {};
 
