@@ -64,6 +64,7 @@ bool PasswordFile::load(const std::string& path) {
   if (!buffer.read_from(fd.get(), static_cast<std::size_t>(st.st_size))) return false;
   loaded_ = std::move(buffer);
   given_ = std::string();
+  looked_up_ = false;
   edits_.clear();
   replacements_.clear();
   unsaveable_ = false;
@@ -73,6 +74,7 @@ bool PasswordFile::load(const std::string& path) {
 void PasswordFile::parse(std::string text) {
   loaded_.clear();
   given_ = std::move(text);
+  looked_up_ = false;
   edits_.clear();
   replacements_.clear();
   unsaveable_ = false;
@@ -108,6 +110,10 @@ std::string PasswordFile::find_hash(std::string_view user) const {
   if (!can_be_user(user)) return {};
   try {
     std::size_t begin = find_record(user, needle_for(user), 0);
+    looked_up_ = false;
+    looked_up_user_.assign(user);
+    looked_up_begin_ = begin;
+    looked_up_ = true;
     if (begin == std::string_view::npos) return {};
     if (const Edit* edit = edit_at(begin)) return replacements_[edit->hash];
     std::string_view text = content();
@@ -127,8 +133,10 @@ void PasswordFile::set_hash(std::string_view user, std::string_view hash) {
   try {
     const std::string needle = needle_for(user);
     std::size_t index = std::string::npos;
-    std::size_t begin = 0;
-    while ((begin = find_record(user, needle, begin)) != std::string_view::npos) {
+    // The change looks the user up first: the search need not be repeated.
+    std::size_t begin =
+        looked_up_ && looked_up_user_ == user ? looked_up_begin_ : find_record(user, needle, 0);
+    for (; begin != std::string_view::npos; begin = find_record(user, needle, begin)) {
       if (index == std::string::npos) {
         replacements_.emplace_back(hash);
         index = replacements_.size() - 1;

@@ -90,6 +90,11 @@ class PasswordFile {
   std::vector<Edit> edits_;  // in text order
   std::vector<std::string> replacements_;
   bool unsaveable_ = false;
+  // Where find_hash found the first record of a user, for the set_hash that
+  // follows it. This makes even const calls unsafe to share between threads.
+  mutable bool looked_up_ = false;
+  mutable std::string looked_up_user_;
+  mutable std::size_t looked_up_begin_ = 0;
 };
 
 }  // namespace larkspur::passwd
