@@ -51,8 +51,10 @@ class PasswordFile {
   // carriage return, or no memory to keep it, leaves the file unsaveable
   // rather than silently unchanged.
   void set_hash(std::string_view user, std::string_view hash);
-  // Rewrites the file through "<path>.tmp" and one atomic replace. True only
-  // when the new text is in place; on false the file holds what it held.
+  // Rewrites the file through "<path>.tmp" and one atomic replace, the new
+  // file taking the old one's permission bits, and its owner and group where
+  // permitted. True only when the new text is in place and durable; on false
+  // the file holds what it held and no temporary file of ours is left.
   bool save() const;
 
   const std::string& path() const { return path_; }
