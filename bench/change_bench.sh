@@ -9,6 +9,8 @@
 #   1,000,000 users: time <= 0.1 x htpasswd, <= 2 x floor, peak RSS <= 2.5 x file
 #   1,000 users:     time <= htpasswd
 # Usage: bench/change_bench.sh [--quick] [--sizes "1000 100000"] [--rounds N]
+#                              [--candidate PATH/larkspur.cgi]
+# A candidate, another build of the program, is run alternately with the rest.
 # Results land in bench/results/. Exit status 1 when a target is missed.
 set -euo pipefail
 
@@ -16,12 +18,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 sizes="1000 100000 1000000"
 rounds=""
+candidate=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) rounds=3 ;;
     --sizes) sizes=$2; shift ;;
     --rounds) rounds=$2; shift ;;
-    *) echo "usage: $0 [--quick] [--sizes LIST] [--rounds N]" >&2; exit 2 ;;
+    --candidate) candidate=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
+    *) echo "usage: $0 [--quick] [--sizes LIST] [--rounds N] [--candidate PATH]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -45,6 +49,8 @@ table=$results/change-$stamp.md
 work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/tmp" "$work/cgi" "$work/htpasswd" "$work/floor"
+[ -z "$candidate" ] || [ "$(basename "$candidate")" = larkspur.cgi ] ||
+  { echo "the candidate must be named larkspur.cgi, to read larkspur.cgi.ini" >&2; exit 2; }
 
 # A handful of real Apache MD5 hashes of the old password, reused across users.
 old=old-secret
@@ -78,10 +84,15 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 printf 'users\tcommand\tround\twall_us\tpeak_rss_kib\n' >"$raw"
 fail=0
-{
-  echo "| Users | File | larkspur.cgi | htpasswd -b -m | floor | larkspur / htpasswd | larkspur / floor | Peak RSS larkspur | Peak RSS htpasswd | Targets |"
-  echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"
-} >"$table"
+commands=(larkspur htpasswd floor)
+header="| Users | File | larkspur.cgi | htpasswd -b -m | floor | larkspur / htpasswd | larkspur / floor | Peak RSS larkspur | htpasswd | floor |"
+rule="|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+if [ -n "$candidate" ]; then
+  commands+=(candidate)
+  header+=" Candidate |"
+  rule+="---:|"
+fi
+printf '%s Targets |\n%s---|\n' "$header" "$rule" >"$table"
 
 for n in $sizes; do
   src=$work/users-$n
@@ -98,48 +109,50 @@ for n in $sizes; do
 
   for i in $(seq "$r"); do
     # Rotate the order, so that no command always follows the same one.
-    for k in 0 1 2; do
-      case $(( (i + k) % 3 )) in
-        0)
+    for k in $(seq 0 $((${#commands[@]} - 1))); do
+      name=${commands[(i + k) % ${#commands[@]}]}
+      case $name in
+        larkspur | candidate)
+          program=$cgi
+          [ "$name" = candidate ] && program=$candidate
           fresh "$src" "$work/cgi/users"
-          : >"$work/out"
           (
             cd "$work/cgi"
             export TMPDIR=$work/tmp REQUEST_METHOD=POST SCRIPT_NAME=/cgi-bin/larkspur.cgi \
               REMOTE_ADDR=127.0.0.1 CONTENT_TYPE="multipart/form-data; boundary=$boundary" \
               CONTENT_LENGTH=$(stat -c %s "$work/body")
-            "$timer" "$work/t" "$cgi" <"$work/body" >"$work/out"
+            "$timer" "$work/t" "$program" <"$work/body" >"$work/out"
           )
           grep -q "$user:changed password successfully" "$work/out" ||
-            { echo "larkspur.cgi did not change the password:" >&2; cat "$work/out" >&2; exit 1; }
-          name=larkspur ;;
-        1)
+            { echo "$program did not change the password:" >&2; cat "$work/out" >&2; exit 1; }
+          verify_copy=$work/cgi/users ;;
+        htpasswd)
           fresh "$src" "$work/htpasswd/users"
           TMPDIR=$work/tmp "$timer" "$work/t" htpasswd -b -m "$work/htpasswd/users" "$user" "$new" \
             >/dev/null 2>&1
-          name=htpasswd ;;
-        2)
+          verify_copy=$work/htpasswd/users ;;
+        floor)
           fresh "$src" "$work/floor/users"
           "$timer" "$work/t" "$floor" "$work/floor/users"
-          name=floor ;;
+          verify_copy="" ;;
       esac
       read -r us kib status <"$work/t"
       rm -f "$work/t"
       [ "$status" = 0 ] || { echo "$name exited with $status" >&2; exit 1; }
       printf '%s\t%s\t%s\t%s\t%s\n' "$n" "$name" "$i" "$us" "$kib" >>"$raw"
+      # Each change must verify, and no other record may move.
+      if [ "$i" = 1 ] && [ -n "$verify_copy" ]; then
+        htpasswd -vb "$verify_copy" "$user" "$new" >/dev/null 2>&1 ||
+          { echo "$name: the new password does not verify" >&2; exit 1; }
+        [ "$(grep -vc "^$user:" "$verify_copy")" = $((n - 1)) ] ||
+          { echo "$name: records lost or added" >&2; exit 1; }
+      fi
     done
-  done
-  # The last changes of both programs must verify, and nothing else may move.
-  for d in cgi htpasswd; do
-    htpasswd -vb "$work/$d/users" "$user" "$new" >/dev/null 2>&1 ||
-      { echo "$d: the new password does not verify" >&2; exit 1; }
-    [ "$(grep -vc "^$user:" "$work/$d/users")" = $((n - 1)) ] ||
-      { echo "$d: records lost or added" >&2; exit 1; }
   done
 
   col() { awk -F'\t' -v n="$n" -v c="$1" -v f="$2" '$1 == n && $2 == c { print $f }' "$raw" | median; }
   lk=$(col larkspur 4) ht=$(col htpasswd 4) fl=$(col floor 4)
-  lk_kib=$(col larkspur 5) ht_kib=$(col htpasswd 5)
+  lk_kib=$(col larkspur 5) ht_kib=$(col htpasswd 5) fl_kib=$(col floor 5)
   verdict=$(awk -v n="$n" -v lk="$lk" -v ht="$ht" -v fl="$fl" -v kib="$lk_kib" -v b="$bytes" 'BEGIN {
     v = ""
     if (n >= 1000000) {
@@ -152,17 +165,23 @@ for n in $sizes; do
     print v
   }')
   case $verdict in *MISSED*) fail=1 ;; esac
+  extra=""
+  if [ -n "$candidate" ]; then
+    cd_us=$(col candidate 4) cd_kib=$(col candidate 5)
+    extra=$(awk -v c="$cd_us" -v ht="$ht" -v k="$cd_kib" 'BEGIN {
+      printf " %.1f ms (%.3fx htpasswd, %.1f MiB) |", c / 1000, c / ht, k / 1024 }')
+  fi
   awk -v n="$n" -v b="$bytes" -v lk="$lk" -v ht="$ht" -v fl="$fl" -v lkk="$lk_kib" \
-    -v htk="$ht_kib" -v r="$r" -v v="$verdict" 'BEGIN {
-    printf "| %d | %.1f MiB | %.1f ms | %.1f ms | %.1f ms | %.3f | %.2f | %.1f MiB (%.2fx file) | %.1f MiB | %s |\n",
+    -v htk="$ht_kib" -v flk="$fl_kib" -v v="$verdict" -v extra="$extra" 'BEGIN {
+    printf "| %d | %.1f MiB | %.1f ms | %.1f ms | %.1f ms | %.3f | %.2f | %.1f MiB = %.2fx file | %.1f MiB | %.1f MiB |%s %s |\n",
       n, b / 1048576, lk / 1000, ht / 1000, fl / 1000, lk / ht, lk / fl, lkk / 1024,
-      lkk * 1024 / b, htk / 1024, v
+      lkk * 1024 / b, htk / 1024, flk / 1024, extra, v
   }' >>"$table"
 done
 
 {
   echo
-  echo "Medians of $(awk -F'\t' 'NR > 1 { print $1 }' "$raw" | uniq -c | awk '{ printf "%s%d runs at %d", s, $1 / 3, $2; s = ", " }')" \
+  echo "Medians of $(awk -F'\t' 'NR > 1 { print $1 }' "$raw" | uniq -c | awk -v m="${#commands[@]}" '{ printf "%s%d runs at %d", s, $1 / m, $2; s = ", " }')" \
     "users, each command run alternately on a fresh, synced copy of the file;" \
     "$(nproc) cores, $(uname -sr), load average before the run $load."
 } >>"$table"
