@@ -10,13 +10,13 @@
 #   - no temporary file is left: no upload temp of a request that was not
 #     killed, and a "<file>.tmp" only from a killed writer (reported);
 #   - the update lock is free again: one more change succeeds.
-# Not part of the test run. Takes about a minute; gives up after 150 s.
+# Not part of the test run. Takes about ten seconds; gives up after 150 s.
 # Usage: bench/soak.sh [--changes N] [--clients N] [--users N] [--kill-percent P]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
-changes=300 clients=8 users=100000 kill_percent=30 upload_percent=25
+changes=300 clients=8 users=100000 kill_percent=40 upload_percent=25
 while [ $# -gt 0 ]; do
   case "$1" in
     --changes) changes=$2; shift ;;
@@ -92,16 +92,46 @@ make_body user0000000 "$old" "$old" 0 >"$work/calibrate"
 t0=$(date +%s%N)
 start_request "$work/calibrate" "$work/calibrate.out"
 wait $!
-span_ms=$(( ($(date +%s%N) - t0) * 3 / 1000000 + 1 ))
+took_ms=$(( ($(date +%s%N) - t0) / 1000000 + 1 ))
 grep -q 'changed password successfully' "$work/calibrate.out" ||
   { echo "soak: the calibration change failed" >&2; cat "$work/calibrate.out" >&2; exit 1; }
+
+random_pause() {  # up to $1 milliseconds
+  sleep "$(awk -v r="$RANDOM" -v s="$1" 'BEGIN { printf "%.4f", r / 32768 * s / 1000 }')"
+}
+
+# Half the kills strike at a random moment, mostly while the request waits
+# for the lock; the other half wait until the request holds the lock (its
+# flock shows in /proc/locks), so that they land in reading, hashing,
+# writing "<file>.tmp", the rename or the log line.
+kill_at_random() {  # pid
+  random_pause $((took_ms * 3))
+  kill -KILL "$1" 2>/dev/null || true
+}
+kill_lock_holder() {  # pid; true when it held the lock
+  local kind mode holder state
+  for ((;;)); do
+    read -r _ _ state _ <"/proc/$1/stat" || return 1
+    [ "$state" != Z ] || return 1
+    while read -r _ kind _ mode holder _; do
+      if [ "$kind" = FLOCK ] && [ "$mode" = WRITE ] && [ "$holder" = "$1" ]; then
+        random_pause "$took_ms"
+        kill -KILL "$1" 2>/dev/null || true
+        return 0
+      fi
+    done </proc/locks
+    read -r -t 0.0005 -u "$nap" _ || true
+  done
+}
 
 # Client c changes users c, c + clients, c + 2 * clients, ...: every change
 # is to a user nobody changed before, so each outcome can be checked at the
 # end. It kills only its own unreaped child, so the pid cannot be another's.
 client() {
-  local c=$1 k=0 u user new upload body out pid rc kill_it
-  local log=$work/clients/$c.log
+  local c=$1 k=0 u user new upload body out pid rc kill_it how
+  local log=$work/clients/$c.log nap
+  # A pipe nobody writes to: read -t on it pauses without starting a process.
+  exec {nap}<> <(:)
   body=$work/clients/$c.body out=$work/clients/$c.out
   : >"$log"
   for ((u = c + clients; u < (changes + 1) * clients; u += clients)); do
@@ -114,9 +144,14 @@ client() {
     make_body "$user" "$old" "$new" "$upload" >"$body"
     start_request "$body" "$out"
     pid=$!
+    how=-
     if [ "$kill_it" = 1 ]; then
-      sleep "$(awk -v r="$RANDOM" -v s="$span_ms" 'BEGIN { printf "%.4f", r / 32768 * s / 1000 }')"
-      kill -KILL "$pid" 2>/dev/null || true
+      if (( RANDOM % 2 )); then
+        kill_at_random "$pid"
+        how=random
+      elif kill_lock_holder "$pid"; then
+        how=holder
+      fi
     fi
     rc=0
     # Quietly: the shell would announce every kill.
@@ -124,7 +159,7 @@ client() {
     if grep -q "$user:changed password successfully" "$out"; then
       echo "ok $user $new $upload" >>"$log"
     elif [ "$rc" = 137 ]; then
-      echo "killed $user $new $upload" >>"$log"
+      echo "killed $user $new $upload $how" >>"$log"
     else
       echo "refused $user $new $upload $rc $(grep -o 'center">[^<]*' "$out" | tail -1)" >>"$log"
     fi
@@ -154,7 +189,7 @@ changed_untouched=$(grep -vFf <(sed 's/$/:/' "$work/touched") "$file" |
 [ "$changed_untouched" = 0 ] || problem "a record nobody changed is different"
 
 verify() { htpasswd -vb "$file" "$1" "$2" >/dev/null 2>&1; }
-ok=0 killed=0 killed_applied=0 refused=0 killed_upload=0
+ok=0 killed=0 killed_applied=0 refused=0 killed_upload=0 killed_holders=0
 while read -r outcome user new upload rest; do
   case $outcome in
     ok)
@@ -163,6 +198,7 @@ while read -r outcome user new upload rest; do
     killed)
       killed=$((killed + 1))
       [ "$upload" = 1 ] && killed_upload=$((killed_upload + 1))
+      [ "$rest" = holder ] && killed_holders=$((killed_holders + 1))
       if verify "$user" "$new"; then
         killed_applied=$((killed_applied + 1))
       else
@@ -207,7 +243,7 @@ cat <<EOF
 |---|---|
 | Changes, clients, users in the file | $total, $clients, $users |
 | Reported changed (all verify) | $ok |
-| Killed with SIGKILL | $killed ($killed_applied of them had already replaced the file) |
+| Killed with SIGKILL | $killed: $killed_holders while holding the lock; $killed_applied after replacing the file |
 | Refused (lock wait timed out or other) | $refused |
 | <file>.tmp left by a killed writer | $leftover_tmp |
 | Upload temporaries left by killed requests | $uploads_left (of $killed_upload killed requests carrying an upload) |
