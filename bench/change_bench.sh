@@ -53,8 +53,8 @@ mkdir -p "$work/tmp" "$work/cgi" "$work/htpasswd" "$work/floor"
   { echo "the candidate must be named larkspur.cgi, to read larkspur.cgi.ini" >&2; exit 2; }
 
 # A handful of real Apache MD5 hashes of the old password, reused across users.
-old=old-secret
-new=new-secret
+old='old-secret'
+new='new-secret'
 hashes=()
 for _ in $(seq 16); do hashes+=("$(htpasswd -nbm x "$old" | cut -d: -f2-)"); done
 
@@ -118,9 +118,10 @@ for n in $sizes; do
           fresh "$src" "$work/cgi/users"
           (
             cd "$work/cgi"
+            length=$(stat -c %s "$work/body")
             export TMPDIR=$work/tmp REQUEST_METHOD=POST SCRIPT_NAME=/cgi-bin/larkspur.cgi \
               REMOTE_ADDR=127.0.0.1 CONTENT_TYPE="multipart/form-data; boundary=$boundary" \
-              CONTENT_LENGTH=$(stat -c %s "$work/body")
+              CONTENT_LENGTH=$length
             "$timer" "$work/t" "$program" <"$work/body" >"$work/out"
           )
           grep -q "$user:changed password successfully" "$work/out" ||

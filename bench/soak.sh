@@ -45,7 +45,7 @@ file=$work/site/users
 printf '[path]\nauth_user_file=%s\nlog_file=%s\n[setup]\npassword_min_length=1\n' \
   "$file" "$work/site/larkspur.log" >"$work/site/larkspur.cgi.ini"
 
-old=old-secret
+old='old-secret'
 hashes=()
 for _ in $(seq 16); do hashes+=("$(htpasswd -nbm x "$old" | cut -d: -f2-)"); done
 awk -v n="$users" -v list="${hashes[*]}" 'BEGIN {
@@ -79,9 +79,10 @@ make_body() {  # user old new with_upload
 start_request() {  # body out
   (
     cd "$work/site"
+    length=$(stat -c %s "$1")
     export TMPDIR=$work/tmp REQUEST_METHOD=POST SCRIPT_NAME=/cgi-bin/larkspur.cgi \
       REMOTE_ADDR=127.0.0.1 CONTENT_TYPE="multipart/form-data; boundary=$boundary" \
-      CONTENT_LENGTH=$(stat -c %s "$1")
+      CONTENT_LENGTH=$length
     exec "$cgi" <"$1" >"$2"
   ) &
 }
@@ -178,6 +179,7 @@ problem() { problems+=("$*"); }
 
 # The file: every line a record with an Apache MD5 hash, the users in their
 # original order, each once, the untouched ones byte for byte.
+# shellcheck disable=SC2016 # the dollars are the hash's own
 bad_lines=$(grep -cvE '^user[0-9]{7}:\$apr1\$[./0-9A-Za-z]{1,8}\$[./0-9A-Za-z]{22}$' "$file" || true)
 [ "$bad_lines" = 0 ] || problem "$bad_lines lines are not user:\$apr1\$ records"
 cut -d: -f1 "$file" >"$work/users.now"
@@ -217,8 +219,9 @@ total=$((ok + killed + refused))
 logged=$(grep -c ':changed password$' "$work/site/larkspur.log" || true)
 # The calibration change is logged too.
 logged=$((logged - 1))
-[ "$logged" -ge "$ok" ] && [ "$logged" -le $((ok + killed_applied)) ] ||
+if [ "$logged" -lt "$ok" ] || [ "$logged" -gt $((ok + killed_applied)) ]; then
   problem "$logged changes logged for $ok reported and $killed_applied killed-but-applied"
+fi
 
 leftover_tmp=no
 [ -e "$file.tmp" ] && leftover_tmp=yes
@@ -235,8 +238,10 @@ others=$(find "$work/tmp" "$work/site" -mindepth 1 -not -name 'larkspur-upload-*
 make_body user0000000 "$old" after-soak 0 >"$work/after"
 start_request "$work/after" "$work/after.out"
 wait $!
-grep -q 'changed password successfully' "$work/after.out" && verify user0000000 after-soak ||
+if ! grep -q 'changed password successfully' "$work/after.out" ||
+  ! verify user0000000 after-soak; then
   problem "a change after the soak failed: the lock or the file is stuck"
+fi
 
 cat <<EOF
 | Soak | |
