@@ -174,8 +174,9 @@ for n in $sizes; do
   fi
   awk -v n="$n" -v b="$bytes" -v lk="$lk" -v ht="$ht" -v fl="$fl" -v lkk="$lk_kib" \
     -v htk="$ht_kib" -v flk="$fl_kib" -v v="$verdict" -v extra="$extra" 'BEGIN {
-    printf "| %d | %.1f MiB | %.1f ms | %.1f ms | %.1f ms | %.3f | %.2f | %.1f MiB = %.2fx file | %.1f MiB | %.1f MiB |%s %s |\n",
-      n, b / 1048576, lk / 1000, ht / 1000, fl / 1000, lk / ht, lk / fl, lkk / 1024,
+    size = b >= 1048576 ? sprintf("%.1f MiB", b / 1048576) : sprintf("%.0f KiB", b / 1024)
+    printf "| %d | %s | %.1f ms | %.1f ms | %.1f ms | %.3f | %.2f | %.1f MiB = %.2fx file | %.1f MiB | %.1f MiB |%s %s |\n",
+      n, size, lk / 1000, ht / 1000, fl / 1000, lk / ht, lk / fl, lkk / 1024,
       lkk * 1024 / b, htk / 1024, flk / 1024, extra, v
   }' >>"$table"
 done
