@@ -72,11 +72,11 @@ TEST(EncodePasswordTest, TooSmallBufferGivesNothing) {
 
 test::ProcessResult htpasswd(std::vector<std::string> args) {
   args.insert(args.begin(), kHtpasswd);
-  test::ProcessSpec spec;
-  spec.program = kHtpasswd;
-  spec.argv = std::move(args);
-  spec.env = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
-  return test::run_process(spec);
+  test::Command command;
+  command.program = kHtpasswd;
+  command.argv = std::move(args);
+  command.env = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
+  return test::run_process(command);
 }
 
 TEST(InteropTest, HtpasswdVerifiesOurHashes) {

@@ -70,10 +70,10 @@ inline std::string change_body(std::string_view name, std::string_view old_passw
 }
 
 inline ProcessResult run_htpasswd(std::vector<std::string> args) {
-  ProcessSpec spec;
-  spec.program = "/usr/bin/htpasswd";
-  spec.argv = std::move(args);
-  return run_process(spec);
+  Command command;
+  command.program = "/usr/bin/htpasswd";
+  command.argv = std::move(args);
+  return run_process(command);
 }
 
 // "user:hash" with a fresh Apache MD5 hash, made by htpasswd.
@@ -111,8 +111,8 @@ class Site {
     return env;
   }
 
-  ProcessSpec spec(std::vector<std::string> env, std::string stdin_data = {}) const {
-    ProcessSpec s;
+  Command command(std::vector<std::string> env, std::string stdin_data = {}) const {
+    Command s;
     s.program = cgi_binary();
     s.env = std::move(env);
     s.stdin_data = std::move(stdin_data);
@@ -123,14 +123,14 @@ class Site {
   ProcessResult get(const std::string& query = "", std::vector<std::string> extra = {}) const {
     extra.push_back("REQUEST_METHOD=GET");
     if (!query.empty()) extra.push_back("QUERY_STRING=" + query);
-    return run_process(spec(environment(extra)));
+    return run_process(command(environment(extra)));
   }
 
-  ProcessSpec post_spec(const std::string& body, std::vector<std::string> extra = {}) const {
+  Command post_spec(const std::string& body, std::vector<std::string> extra = {}) const {
     extra.push_back("REQUEST_METHOD=POST");
     extra.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
     extra.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-    return spec(environment(extra), body);
+    return command(environment(extra), body);
   }
 
   ProcessResult post(const std::string& body, std::vector<std::string> extra = {}) const {

@@ -126,7 +126,7 @@ TEST_F(ChangeProcess, MultipartSubmissionOfTheFormChangesThePassword) {
       "--XyZ\r\nContent-Disposition: form-data; name=\"p2\"\r\n\r\nfresh&new\r\n"
       "--XyZ\r\nContent-Disposition: form-data; name=\"chgpasswd\"\r\n\r\nChange\r\n"
       "--XyZ--\r\n";
-  ProcessResult r = run_process(site_.spec(
+  ProcessResult r = run_process(site_.command(
       site_.environment({"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
                          "CONTENT_LENGTH=" + std::to_string(body.size())}),
       body));

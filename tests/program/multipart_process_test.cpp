@@ -63,7 +63,7 @@ class MultipartProcess : public ::testing::Test {
     extra.push_back("CONTENT_LENGTH=" +
                     std::to_string(length < 0 ? static_cast<long>(body.size()) : length));
     const std::string input = sent < 0 ? body : body.substr(0, static_cast<std::size_t>(sent));
-    return run_process(site_.spec(site_.environment(extra), input));
+    return run_process(site_.command(site_.environment(extra), input));
   }
 
   // Whatever the process left in its TMPDIR, apart from the update lock.

@@ -106,9 +106,9 @@ TEST(PageProcess, HelpArgumentsPrintTheHelpText) {
   site.write_ini("[path]\nauth_user_file=htpasswd\n");
   std::string first;
   for (const char* arg : {"-h", "/?"}) {
-    ProcessSpec spec = site.spec(site.environment({"REQUEST_METHOD=GET"}));
-    spec.argv = {cgi_binary(), arg};
-    ProcessResult r = run_process(spec);
+    Command command = site.command(site.environment({"REQUEST_METHOD=GET"}));
+    command.argv = {cgi_binary(), arg};
+    ProcessResult r = run_process(command);
     EXPECT_EQ(r.exit_status, 0) << arg;
     EXPECT_EQ(r.out.rfind("\n\t" + std::string(54, '*') + "\n", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\n\t/? or -h for this help.\n"), std::string::npos);
@@ -117,7 +117,7 @@ TEST(PageProcess, HelpArgumentsPrintTheHelpText) {
     if (first.empty()) first = r.out;
     EXPECT_EQ(r.out, first);
   }
-  ProcessSpec not_help = site.spec(site.environment({"REQUEST_METHOD=GET"}));
+  Command not_help = site.command(site.environment({"REQUEST_METHOD=GET"}));
   not_help.argv = {cgi_binary(), "-H"};
   EXPECT_EQ(run_process(not_help).out, framed(kDefaultForm));
 }
@@ -125,11 +125,11 @@ TEST(PageProcess, HelpArgumentsPrintTheHelpText) {
 TEST(PageProcess, ShortPostBodyEndsWithNoOutput) {
   Site site;
   site.write_ini("[path]\nauth_user_file=htpasswd\n");
-  ProcessSpec spec = site.post_spec("name=alice&op=x");
-  for (std::string& var : spec.env) {
+  Command command = site.post_spec("name=alice&op=x");
+  for (std::string& var : command.env) {
     if (var.rfind("CONTENT_LENGTH=", 0) == 0) var = "CONTENT_LENGTH=100";
   }
-  ProcessResult r = run_process(spec);
+  ProcessResult r = run_process(command);
   EXPECT_EQ(r.exit_status, 255);
   EXPECT_EQ(r.out, "");
 }

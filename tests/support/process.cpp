@@ -23,17 +23,17 @@ void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOC
 
 }  // namespace
 
-ProcessResult run_process(const ProcessSpec& spec) {
+ProcessResult run_process(const Command& command) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
 
-  std::vector<std::string> args = spec.argv.empty() ? std::vector<std::string>{spec.program}
-                                                    : spec.argv;
+  std::vector<std::string> args = command.argv.empty() ? std::vector<std::string>{command.program}
+                                                    : command.argv;
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  for (auto& e : spec.env) envp.push_back(const_cast<char*>(e.c_str()));
+  for (auto& e : command.env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
   pid_t pid = fork();
@@ -42,8 +42,8 @@ ProcessResult run_process(const ProcessSpec& spec) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(126);
-    execve(spec.program.c_str(), argv.data(), envp.data());
+    if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0) _exit(126);
+    execve(command.program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);
@@ -56,12 +56,12 @@ ProcessResult run_process(const ProcessSpec& spec) {
   ProcessResult result;
   std::size_t written = 0;
   int in_fd = in[1];
-  if (spec.stdin_data.empty()) {
+  if (command.stdin_data.empty()) {
     close(in_fd);
     in_fd = -1;
   }
   int out_fd = out[0], err_fd = err[0];
-  auto deadline = std::chrono::steady_clock::now() + spec.timeout;
+  auto deadline = std::chrono::steady_clock::now() + command.timeout;
   signal(SIGPIPE, SIG_IGN);
   while (out_fd >= 0 || err_fd >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -81,10 +81,10 @@ ProcessResult run_process(const ProcessSpec& spec) {
       if (!fds[i].revents) continue;
       int fd = fds[i].fd;
       if (fd == in_fd) {
-        ssize_t w = write(fd, spec.stdin_data.data() + written, spec.stdin_data.size() - written);
+        ssize_t w = write(fd, command.stdin_data.data() + written, command.stdin_data.size() - written);
         if (w > 0) written += static_cast<std::size_t>(w);
-        if (w < 0 && errno != EAGAIN) written = spec.stdin_data.size();
-        if (written == spec.stdin_data.size()) {
+        if (w < 0 && errno != EAGAIN) written = command.stdin_data.size();
+        if (written == command.stdin_data.size()) {
           close(in_fd);
           in_fd = -1;
         }

@@ -8,7 +8,7 @@
 
 namespace larkspur::test {
 
-struct ProcessSpec {
+struct Command {
   std::string program;             // path of the executable
   std::vector<std::string> argv;   // argv[0] included; empty means {program}
   std::vector<std::string> env;    // "NAME=value"; nothing else is passed
@@ -25,7 +25,7 @@ struct ProcessResult {
   std::string err;
 };
 
-ProcessResult run_process(const ProcessSpec& spec);
+ProcessResult run_process(const Command& command);
 
 // A fresh private directory, removed with everything in it.
 class TempDir {
