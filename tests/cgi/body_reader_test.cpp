@@ -1,5 +1,6 @@
 // The body reader, the delimiter search and the part-header parsers.
 #include "cgi/body_reader.h"
+#include "trickle_buf.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,27 +16,7 @@
 namespace larkspur::cgi {
 namespace {
 
-// Hands out its text at most `piece` bytes at a time, so that chunks end at
-// every possible place; counts how far it has been read.
-class TrickleBuf : public std::streambuf {
- public:
-  TrickleBuf(std::string text, std::size_t piece) : text_(std::move(text)), piece_(piece) {
-    setg(text_.data(), text_.data(), text_.data());
-  }
-  std::size_t taken() const { return static_cast<std::size_t>(gptr() - text_.data()); }
-
- protected:
-  int_type underflow() override {
-    char* end = text_.data() + text_.size();
-    if (gptr() == end) return traits_type::eof();
-    setg(text_.data(), gptr(), std::min(gptr() + piece_, end));
-    return traits_type::to_int_type(*gptr());
-  }
-
- private:
-  std::string text_;
-  std::size_t piece_;
-};
+using test::TrickleBuf;
 
 std::string read_all(BodyReader& reader, std::int64_t step) {
   std::string out;

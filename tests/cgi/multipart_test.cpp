@@ -20,30 +20,12 @@
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
 #include "support/process.h"
+#include "trickle_buf.h"
 
 namespace larkspur::cgi {
 namespace {
 
-// Hands out its text at most `piece` bytes at a time and counts what was taken.
-class TrickleBuf : public std::streambuf {
- public:
-  TrickleBuf(std::string text, std::size_t piece) : text_(std::move(text)), piece_(piece) {
-    setg(text_.data(), text_.data(), text_.data());
-  }
-  std::size_t taken() const { return static_cast<std::size_t>(gptr() - text_.data()); }
-
- protected:
-  int_type underflow() override {
-    char* end = text_.data() + text_.size();
-    if (gptr() == end) return traits_type::eof();
-    setg(text_.data(), gptr(), std::min(gptr() + piece_, end));
-    return traits_type::to_int_type(*gptr());
-  }
-
- private:
-  std::string text_;
-  std::size_t piece_;
-};
+using test::TrickleBuf;
 
 struct Entry {
   std::string name;
