@@ -1,6 +1,5 @@
 // The body reader, the delimiter search and the part-header parsers.
 #include "cgi/body_reader.h"
-#include "trickle_buf.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,6 +11,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "trickle_buf.h"
 
 namespace larkspur::cgi {
 namespace {

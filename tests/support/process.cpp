@@ -28,8 +28,8 @@ ProcessResult run_process(const Command& command) {
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
 
-  std::vector<std::string> args = command.argv.empty() ? std::vector<std::string>{command.program}
-                                                    : command.argv;
+  std::vector<std::string> args =
+      command.argv.empty() ? std::vector<std::string>{command.program} : command.argv;
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -81,7 +81,8 @@ ProcessResult run_process(const Command& command) {
       if (!fds[i].revents) continue;
       int fd = fds[i].fd;
       if (fd == in_fd) {
-        ssize_t w = write(fd, command.stdin_data.data() + written, command.stdin_data.size() - written);
+        ssize_t w =
+            write(fd, command.stdin_data.data() + written, command.stdin_data.size() - written);
         if (w > 0) written += static_cast<std::size_t>(w);
         if (w < 0 && errno != EAGAIN) written = command.stdin_data.size();
         if (written == command.stdin_data.size()) {

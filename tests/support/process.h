@@ -9,17 +9,17 @@
 namespace larkspur::test {
 
 struct Command {
-  std::string program;             // path of the executable
-  std::vector<std::string> argv;   // argv[0] included; empty means {program}
-  std::vector<std::string> env;    // "NAME=value"; nothing else is passed
+  std::string program;            // path of the executable
+  std::vector<std::string> argv;  // argv[0] included; empty means {program}
+  std::vector<std::string> env;   // "NAME=value"; nothing else is passed
   std::string stdin_data;
-  std::string cwd;                 // empty: the current one
+  std::string cwd;  // empty: the current one
   std::chrono::milliseconds timeout{60000};
 };
 
 struct ProcessResult {
-  int exit_status = -1;            // 0..255 when the process exited
-  int signal = 0;                  // the signal that ended it, else 0
+  int exit_status = -1;  // 0..255 when the process exited
+  int signal = 0;        // the signal that ended it, else 0
   bool timed_out = false;
   std::string out;
   std::string err;
