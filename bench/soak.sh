@@ -112,7 +112,8 @@ kill_at_random() {  # pid
 kill_lock_holder() {  # pid; true when it held the lock
   local kind mode holder state
   for ((;;)); do
-    read -r _ _ state _ <"/proc/$1/stat" || return 1
+    # The request may end between two looks: then there is nothing to kill.
+    { read -r _ _ state _ <"/proc/$1/stat"; } 2>/dev/null || return 1
     [ "$state" != Z ] || return 1
     while read -r _ kind _ mode holder _; do
       if [ "$kind" = FLOCK ] && [ "$mode" = WRITE ] && [ "$holder" = "$1" ]; then
