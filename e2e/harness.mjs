@@ -162,7 +162,8 @@ function siteBase() {
 }
 
 // A fresh site with its own Apache, stopped and removed when test `t` ends.
-export async function startSite(t, { minLength = 4 } = {}) {
+// `charset` goes into [html] when given.
+export async function startSite(t, { minLength = 4, charset } = {}) {
   if (!CGI) throw new Error('LARKSPUR_CGI must name the built larkspur.cgi');
   const root = mkdtempSync(join(siteBase(), 'larkspur-e2e-'));
   // Apache's children and the CGI run as www-data when we are root.
@@ -174,11 +175,9 @@ export async function startSite(t, { minLength = 4 } = {}) {
     // Another process may take the free port before Apache binds it: retry.
     for (let attempt = 0; attempt < 5 && !site; attempt++) {
       const port = await freePort();
-      execFileSync(
-        'bash',
-        [SITE_SCRIPT, '--cgi', CGI, '--port', String(port), '--min-length', String(minLength), dir],
-        { stdio: 'pipe' },
-      );
+      const args = [SITE_SCRIPT, '--cgi', CGI, '--port', String(port), '--min-length', String(minLength)];
+      if (charset) args.push('--charset', charset);
+      execFileSync('bash', [...args, dir], { stdio: 'pipe' });
       const child = spawn('bash', ['-c', RUNNER, 'apache-runner', APACHE, join(dir, 'httpd.conf'),
         String(process.pid)], { stdio: ['ignore', 'inherit', 'inherit'] });
       running.add(child);

@@ -3,7 +3,8 @@
 # an Apache configuration file of its own for it. The demo and the
 # end-to-end tests both use it, so that what is tested is what is shown.
 #
-#   scripts/lib/apache-site.sh --cgi PROGRAM --port PORT [--min-length N] DIR
+#   scripts/lib/apache-site.sh --cgi PROGRAM --port PORT [--min-length N]
+#                              [--charset NAME] DIR
 #
 # DIR/httpd.conf      start with: apache2 -f DIR/httpd.conf -DFOREGROUND
 # DIR/htdocs/         document root; private/ needs a login from the AuthUserFile
@@ -18,16 +19,17 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] DIR" >&2
+  echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME] DIR" >&2
   exit 2
 }
 
-cgi= port= min_length=4 dir=
+cgi= port= min_length=4 charset= dir=
 while [ $# -gt 0 ]; do
   case "$1" in
     --cgi) cgi=${2:-}; shift 2 || usage ;;
     --port) port=${2:-}; shift 2 || usage ;;
     --min-length) min_length=${2:-}; shift 2 || usage ;;
+    --charset) charset=${2:-}; shift 2 || usage ;;
     -*) usage ;;
     *) [ -z "$dir" ] || usage; dir=$1; shift ;;
   esac
@@ -67,6 +69,8 @@ password_min_length = $min_length
 title = Change your password
 description = Change the password you use for the private pages.
 INI
+# Without --charset the pages keep the GB2312 they have always declared.
+[ -z "$charset" ] || echo "charset = $charset" >>"$dir/cgi-bin/larkspur.cgi.ini"
 chmod 0644 "$dir/cgi-bin/larkspur.cgi.ini"
 
 cat >"$dir/htdocs/index.html" <<'HTML'

@@ -6,21 +6,13 @@
 #include "cgi/streams.h"
 #include "config/ini_file.h"
 #include "log/activity_log.h"
+#include "web/charset.h"
 #include "web/pages.h"
 #include "web/text.h"
 
 namespace larkspur::web {
 
 namespace {
-
-// The font names are GB2312 bytes, the charset the page declares.
-constexpr std::string_view kStyle =
-    "<style type=\"text/css\">.t_input {background-color:#FFFFFF;width:139px;height:22px;"
-    "font-family:Tahoma;}.t_text {background-color:#FFFFFF;font-family:"
-    "\xD0\xC2\xCB\xCE\xCC\xE5"
-    ","
-    "\xCB\xCE\xCC\xE5"
-    ",Tahoma;}</style>";
 
 void write_page() {
   cgi::write_content_type("text/html");
@@ -38,9 +30,10 @@ void write_page() {
 
   out << "<TITLE>";
   write_text(out, ini.get("html", "title"));
-  out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset=gb2312\">\n"
+  out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset="
+      << declared_charset() << "\">\n"
       << "</HEAD>\n"
-      << kStyle << "<BODY>\n";
+      << style_element(page_charset_is_utf8()) << "<BODY>\n";
 
   if (cgi::form_has_field("chgpasswd") == cgi::FORM_SUCCESS) {
     change_password();

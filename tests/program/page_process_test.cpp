@@ -81,6 +81,21 @@ TEST(PageProcess, StyleCarriesTheFontNamesAsGb2312Bytes) {
   EXPECT_EQ(r.out.find("\xE5\xAE\x8B"), std::string::npos);  // no UTF-8 font name
 }
 
+TEST(PageProcess, Utf8CharsetIsDeclaredAndSpellsTheFontNamesInUtf8) {
+  Site site;
+  site.write_ini("[html]\ntitle=t\ncharset = UTF8\n");
+  ProcessResult r = site.get();
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("<TITLE>t</TITLE><META http-equiv=Content-Type "
+                       "content=\"text/html; charset=utf-8\">\n</HEAD>\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("font-family:\xE6\x96\xB0\xE5\xAE\x8B\xE4\xBD\x93,"
+                       "\xE5\xAE\x8B\xE4\xBD\x93,Tahoma;}</style><BODY>\n"),
+            std::string::npos);
+  EXPECT_EQ(r.out.find("\xD0\xC2"), std::string::npos);  // no GB2312 font name left
+}
+
 TEST(PageProcess, ScriptNameIsEscapedInTheFormAction) {
   Site site;
   site.write_ini("[path]\nauth_user_file=htpasswd\n");
