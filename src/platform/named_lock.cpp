@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,14 +21,13 @@ namespace {
 // name from blocking the open; it has no effect on a regular file.
 constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
-int open_regular(const std::string& path, int extra_flags) {
-  const int fd = ::open(path.c_str(), kOpenFlags | extra_flags, 0644);
-  if (fd < 0) return -1;
+UniqueFd open_regular(const std::string& path, int extra_flags) {
+  UniqueFd fd(::open(path.c_str(), kOpenFlags | extra_flags, 0644));
+  if (!fd) return fd;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    fd.reset();
     errno = EINVAL;
-    return -1;
   }
   return fd;
 }
@@ -38,21 +36,16 @@ int open_regular(const std::string& path, int extra_flags) {
 
 NamedLock::NamedLock(std::string name) : name_(std::move(name)) {}
 
-NamedLock::~NamedLock() {
-  if (fd_ >= 0) ::close(fd_);
-}
+NamedLock::~NamedLock() { release(); }
 
 std::string NamedLock::lock_file_path(std::string_view name) {
-  const char* tmpdir = std::getenv("TMPDIR");
-  std::string path = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-  if (path.back() != '/') path += '/';
-  path.append(name);
+  std::string path = temp_path(name);
   path += ".lock";
   return path;
 }
 
 bool NamedLock::open() {
-  if (fd_ >= 0) return true;
+  if (fd_) return true;
   const std::string path = lock_file_path(name_);
   // Open the existing file first: in a sticky /tmp, O_CREAT on a file of
   // another user can be refused (fs.protected_regular) even though a plain
@@ -60,12 +53,12 @@ bool NamedLock::open() {
   // between the steps, so go round a few times.
   for (int attempt = 0; attempt < 8; ++attempt) {
     fd_ = open_regular(path, 0);
-    if (fd_ >= 0) return true;
+    if (fd_) return true;
     if (errno != ENOENT) return false;
     fd_ = open_regular(path, O_CREAT | O_EXCL);
-    if (fd_ >= 0) {
+    if (fd_) {
       // Whatever the umask, other users must be able to open it read-only.
-      ::fchmod(fd_, 0644);
+      ::fchmod(fd_.get(), 0644);
       return true;
     }
     if (errno != EEXIST) return false;
@@ -74,13 +67,13 @@ bool NamedLock::open() {
 }
 
 bool NamedLock::wait(std::chrono::milliseconds timeout) {
-  if (fd_ < 0) return false;
+  if (!fd_) return false;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::max(timeout, std::chrono::milliseconds(0));
   std::chrono::microseconds pause(1000);
   const std::chrono::microseconds longest_pause(10000);
   for (;;) {
-    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
       owned_ = true;
       return true;
     }
@@ -96,7 +89,7 @@ bool NamedLock::wait(std::chrono::milliseconds timeout) {
 
 void NamedLock::release() {
   if (!owned_) return;
-  ::flock(fd_, LOCK_UN);
+  ::flock(fd_.get(), LOCK_UN);
   owned_ = false;
 }
 

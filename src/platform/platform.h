@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix_io.h"
+
 namespace larkspur::platform {
 
 // Records the name the web server ran us under (argv[0]). Links are not
@@ -18,11 +20,12 @@ void set_invocation_name(std::string_view argv0);
 std::string program_path();
 
 // A lock shared by every process of the machine that uses the same name.
-// Backed by a lock file in $TMPDIR (else /tmp) held with flock, so the
+// Backed by a lock file in temp_dir() held with flock, so the
 // kernel releases it when the holder dies: there is no abandoned state.
 class NamedLock {
  public:
   explicit NamedLock(std::string name);
+  // Gives ownership up and closes the lock file.
   ~NamedLock();
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
@@ -39,7 +42,7 @@ class NamedLock {
 
  private:
   std::string name_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool owned_ = false;
 };
 

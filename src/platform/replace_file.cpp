@@ -23,11 +23,8 @@ bool replace_file(const std::string& source, const std::string& target) {
   // rename(2) is atomic but not durable until the directory entry reaches the
   // disk; a crash right after could otherwise bring the old file back. The
   // replacement has happened either way, so a failed fsync is not a failure.
-  const int dir = ::open(directory_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  const UniqueFd dir(::open(directory_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) ::fsync(dir.get());
   return true;
 }
 

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -17,29 +16,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-// Points TMPDIR somewhere for the life of the object, then puts it back.
-class ScopedTmpdir {
- public:
-  explicit ScopedTmpdir(const char* value) {
-    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
-    if (value != nullptr) {
-      ::setenv("TMPDIR", value, 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-  }
-  ~ScopedTmpdir() {
-    if (saved_) {
-      ::setenv("TMPDIR", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 TEST(LockFilePath, HonoursTmpdir) {
   struct Case {
@@ -53,7 +29,7 @@ TEST(LockFilePath, HonoursTmpdir) {
       {"/var/run/x/", "/var/run/x/L.lock"},
   };
   for (const Case& c : cases) {
-    ScopedTmpdir tmpdir(c.tmpdir);
+    test::ScopedEnv tmpdir("TMPDIR", c.tmpdir);
     EXPECT_EQ(NamedLock::lock_file_path("L"), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
   }
 }
@@ -61,7 +37,7 @@ TEST(LockFilePath, HonoursTmpdir) {
 class NamedLockTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
-  ScopedTmpdir tmpdir_{dir_.path().c_str()};
+  test::ScopedEnv tmpdir_{"TMPDIR", dir_.path().c_str()};
   const std::string name_ = "TestLock";
   std::string path() const { return dir_.file(name_ + ".lock"); }
 };
@@ -143,7 +119,7 @@ TEST_F(NamedLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
 }
 
 TEST_F(NamedLockTest, FailsWhenDirectoryIsMissing) {
-  ScopedTmpdir missing((dir_.path() + "/no/such/dir").c_str());
+  test::ScopedEnv missing("TMPDIR", (dir_.path() + "/no/such/dir").c_str());
   NamedLock lock(name_);
   EXPECT_FALSE(lock.open());
 }
@@ -191,6 +167,32 @@ TEST_F(NamedLockTest, ReleaseHandsLockToAnotherProcess) {
     ::_exit(other.open() && other.wait(milliseconds(2000)) ? 0 : 1);
   }
   ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// flock belongs to the open file, which a forked child shares: closing our
+// descriptor alone would leave the lock held for as long as the child lives.
+TEST_F(NamedLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
+  pid_t sharer = -1;
+  {
+    NamedLock lock(name_);
+    ASSERT_TRUE(lock.open());
+    ASSERT_TRUE(lock.wait(milliseconds(0)));
+    sharer = ::fork();
+    if (sharer == 0) {
+      for (;;) ::pause();
+    }
+    ASSERT_GT(sharer, 0);
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    NamedLock other(name_);
+    ::_exit(other.open() && other.wait(milliseconds(2000)) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::kill(sharer, SIGKILL);
+  ::waitpid(sharer, nullptr, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 

@@ -35,14 +35,5 @@ TEST(ReplaceFile, MissingSourceLeavesTargetIntact) {
   EXPECT_EQ(test::read_file(target), "old\n");
 }
 
-TEST(SecureWipe, ZeroesEveryByte) {
-  std::string secret = "hunter2";
-  secret.push_back('\0');
-  secret += "tail";
-  secure_wipe(secret.data(), secret.size());
-  EXPECT_EQ(secret, std::string(12, '\0'));
-  secure_wipe(nullptr, 0);
-}
-
 }  // namespace
 }  // namespace larkspur::platform

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace larkspur::test {
 
@@ -142,5 +143,22 @@ bool file_exists(const std::string& path) {
 }
 
 std::string cgi_binary() { return LARKSPUR_CGI_BINARY; }
+
+ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) saved_ = old;
+  if (value != nullptr) {
+    ::setenv(name_.c_str(), value, 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_) {
+    ::setenv(name_.c_str(), saved_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
 
 }  // namespace larkspur::test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,20 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Sets an environment variable (or unsets it, for nullptr) for the life of
+// the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
 };
 
 std::string read_file(const std::string& path);

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: Apache-2.0
+// Descriptors and files, one way: an owning descriptor, whole writes and
+// reads that survive signals and short transfers, and where temporary files go.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace larkspur::platform {
+
+// Owns one descriptor and closes it when destroyed.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const noexcept { return fd_; }
+  bool valid() const noexcept { return fd_ >= 0; }
+  explicit operator bool() const noexcept { return valid(); }
+  // Gives the descriptor up without closing it.
+  int release() noexcept { return std::exchange(fd_, -1); }
+  // Closes the descriptor held, if any, and holds `fd` instead.
+  void reset(int fd = -1) noexcept;
+  // Closes now and says whether close(2) succeeded: the last chance to hear
+  // of a failed write on some file systems. True when nothing was held.
+  bool close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes every byte, resuming after short writes and EINTR. False on any
+// other failure (errno says which); a write of nothing counts as EIO.
+bool write_all(int fd, const void* data, std::size_t size) noexcept;
+inline bool write_all(int fd, std::string_view bytes) noexcept {
+  return write_all(fd, bytes.data(), bytes.size());
+}
+
+// One read(2) into `buffer`, repeated while interrupted by a signal.
+ssize_t read_some(int fd, std::span<char> buffer) noexcept;
+
+// Appends everything up to the end of the file to `out`. False on a read
+// error (a directory gives EISDIR); `out` then holds what came before it.
+// May throw std::bad_alloc.
+bool read_to_end(int fd, std::string& out);
+
+// Where private temporary files go: $TMPDIR when set and not empty, else /tmp.
+std::string temp_dir();
+// `name` inside temp_dir(), joined by exactly one '/'.
+std::string temp_path(std::string_view name);
+
+}  // namespace larkspur::platform
