@@ -1,14 +1,13 @@
 // The multipart body reader and the delimiter search.
 #include "cgi/body_reader.h"
 
-#include <string.h>  // explicit_bzero
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <new>
 #include <vector>
+
+#include "platform/no_memory.h"
+#include "platform/posix_io.h"
+#include "platform/wipe.h"
 
 namespace larkspur::cgi {
 
@@ -18,8 +17,8 @@ BodyReader::BodyReader(std::streambuf* source, std::int64_t content_length)
       chunk_(std::make_unique_for_overwrite<char[]>(kChunkSize)) {}
 
 BodyReader::~BodyReader() {
-  explicit_bzero(chunk_.get(), kChunkSize);
-  explicit_bzero(pushback_.data(), pushback_.size());
+  platform::secure_wipe(chunk_.get(), kChunkSize);
+  platform::secure_wipe(std::span(pushback_));
 }
 
 std::span<const char> BodyReader::chunk() const {
@@ -126,27 +125,17 @@ class Delimiter {
   std::vector<std::size_t> fail_;
 };
 
-// Collects or writes the bytes before a delimiter. Memory grows by doubling
-// and the storage it leaves behind is wiped, since a value may be a password.
+// Collects or writes the bytes before a delimiter. Memory is a secret
+// buffer, since a value may be a password.
 class Sink {
  public:
   static constexpr std::size_t kInitialMemory = 256;
   static constexpr std::size_t kFileBuffer = 64 * 1024;
 
   explicit Sink(const PartOutput& output) : output_(output) {
-    if (output_.kind == PartOutput::Kind::kMemory) {
-      data_ = std::make_unique_for_overwrite<char[]>(kInitialMemory);
-      capacity_ = kInitialMemory;
-    } else if (output_.kind == PartOutput::Kind::kFile) {
-      data_ = std::make_unique_for_overwrite<char[]>(kFileBuffer);
-      capacity_ = kFileBuffer;
-    }
+    if (output_.kind == PartOutput::Kind::kMemory) buffer_.reserve(kInitialMemory);
+    if (output_.kind == PartOutput::Kind::kFile) buffer_.reserve(kFileBuffer);
   }
-  ~Sink() {
-    if (data_) explicit_bzero(data_.get(), capacity_);
-  }
-  Sink(const Sink&) = delete;
-  Sink& operator=(const Sink&) = delete;
 
   bool failed() const { return failed_; }
 
@@ -156,18 +145,14 @@ class Sink {
       case PartOutput::Kind::kDiscard:
         return;
       case PartOutput::Kind::kMemory:
-        // Room for the bytes and a terminating NUL, as the text once had.
-        if (size_ + count + 1 > capacity_) grow(size_ + count + 1);
-        std::memcpy(data_.get() + size_, bytes, count);
-        size_ += count;
+        buffer_.append({bytes, count});
         break;
       case PartOutput::Kind::kFile:
-        if (size_ + count > capacity_ && !flush()) return;
-        if (count >= capacity_) {
-          if (!write_all(bytes, count)) return;
+        if (buffer_.size() + count > buffer_.capacity() && !flush()) return;
+        if (count >= buffer_.capacity()) {
+          if (!write_out(bytes, count)) return;
         } else {
-          std::memcpy(data_.get() + size_, bytes, count);
-          size_ += count;
+          buffer_.append({bytes, count});
         }
         break;
     }
@@ -177,49 +162,25 @@ class Sink {
   // Writes what is buffered, or hands the collected text over at its exact size.
   bool finish(std::string& body, std::int64_t& length) {
     if (output_.kind == PartOutput::Kind::kFile && !flush()) return false;
-    if (output_.kind == PartOutput::Kind::kMemory) body.assign(data_.get(), size_);
+    if (output_.kind == PartOutput::Kind::kMemory) body.assign(buffer_.view());
     length = length_;
     return true;
   }
 
  private:
-  void grow(std::size_t needed) {
-    std::size_t capacity = capacity_;
-    while (capacity < needed) {
-      if (capacity > SIZE_MAX / 2) throw std::bad_alloc();
-      capacity *= 2;
-    }
-    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-    std::memcpy(bigger.get(), data_.get(), size_);
-    explicit_bzero(data_.get(), capacity_);
-    data_ = std::move(bigger);
-    capacity_ = capacity;
-  }
-
   bool flush() {
-    const bool ok = write_all(data_.get(), size_);
-    size_ = 0;
+    const bool ok = write_out(buffer_.data(), buffer_.size());
+    buffer_.clear();
     return ok;
   }
 
-  bool write_all(const char* bytes, std::size_t count) {
-    while (count > 0) {
-      const ssize_t n = ::write(output_.fd, bytes, count);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        failed_ = true;
-        return false;
-      }
-      bytes += n;
-      count -= static_cast<std::size_t>(n);
-    }
-    return true;
+  bool write_out(const char* bytes, std::size_t count) {
+    if (!platform::write_all(output_.fd, bytes, count)) failed_ = true;
+    return !failed_;
   }
 
   PartOutput output_;
-  std::unique_ptr<char[]> data_;
-  std::size_t capacity_ = 0;
-  std::size_t size_ = 0;
+  platform::SecretBuffer buffer_;
   std::int64_t length_ = 0;
   bool failed_ = false;
 };
@@ -290,7 +251,7 @@ DecodeResult read_to_delimiter(BodyReader& reader, std::string_view boundary, bo
   body.clear();
   length = 0;
   if (delimiter_found) *delimiter_found = false;
-  try {
+  const DecodeResult result = platform::or_on_no_memory(DECODE_NO_MEMORY, [&] {
     const Delimiter delimiter(boundary, first);
     Sink sink(output);
     if (DecodeResult r = search(reader, delimiter, sink); r != DECODE_SUCCESS) return r;
@@ -303,11 +264,12 @@ DecodeResult read_to_delimiter(BodyReader& reader, std::string_view boundary, bo
 
     if (!sink.finish(body, length)) return DECODE_IO;
     return DECODE_SUCCESS;
-  } catch (const std::bad_alloc&) {
-    body.clear();
+  });
+  if (result == DECODE_NO_MEMORY) {
+    platform::secure_wipe(body);
     length = 0;
-    return DECODE_NO_MEMORY;
   }
+  return result;
 }
 
 }  // namespace larkspur::cgi

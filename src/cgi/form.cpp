@@ -1,53 +1,34 @@
 // The form-entry list and the field operations the pages use on it.
 #include "cgi/form.h"
 
-#include <string.h>  // explicit_bzero
-
-#include <algorithm>
 #include <cstdio>
 
 #include "cgi/streams.h"
+#include "platform/wipe.h"
 
 namespace larkspur::cgi {
 namespace {
 
 void wipe_entry(FormEntry& entry) {
-  form_wipe(entry.name);
-  form_wipe(entry.value);
-  form_wipe(entry.file_name);
-  form_wipe(entry.content_type);
-  form_wipe(entry.temp_file_name);
+  platform::secure_wipe(entry.name);
+  platform::secure_wipe(entry.value);
+  platform::secure_wipe(entry.file_name);
+  platform::secure_wipe(entry.content_type);
+  platform::secure_wipe(entry.temp_file_name);
   entry.value_length = 0;
 }
 
 }  // namespace
 
-std::vector<FormEntry>& form_entries() {
-  static std::vector<FormEntry> entries;
+FormEntries& form_entries() {
+  static FormEntries entries;
   return entries;
 }
 
-void form_wipe(std::string& text) {
-  if (!text.empty()) explicit_bzero(text.data(), text.size());
-  text.clear();
-}
-
-FormEntry& form_append_entry() {
-  std::vector<FormEntry>& list = form_entries();
-  if (list.size() == list.capacity()) {
-    // Copy rather than move, so that every old byte can be wiped before the
-    // old storage goes back to the heap.
-    std::vector<FormEntry> bigger;
-    bigger.reserve(std::max<std::size_t>(8, list.capacity() * 2));
-    bigger.assign(list.begin(), list.end());
-    for (FormEntry& entry : list) wipe_entry(entry);
-    list.swap(bigger);
-  }
-  return list.emplace_back();
-}
+FormEntry& form_append_entry() { return form_entries().emplace_back(); }
 
 void form_remove_last_entry() {
-  std::vector<FormEntry>& list = form_entries();
+  FormEntries& list = form_entries();
   if (list.empty()) return;
   wipe_entry(list.back());
   list.pop_back();
@@ -105,13 +86,13 @@ FormResult write_attr_escaped(std::string_view text) {
 }
 
 void form_free_all() {
-  std::vector<FormEntry>& list = form_entries();
+  FormEntries& list = form_entries();
   for (FormEntry& entry : list) {
     // A failed delete is ignored: the file is private and nothing can be done now.
     if (!entry.temp_file_name.empty()) std::remove(entry.temp_file_name.c_str());
     wipe_entry(entry);
   }
-  std::vector<FormEntry>().swap(list);
+  FormEntries().swap(list);
 }
 
 }  // namespace larkspur::cgi

@@ -3,13 +3,21 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace larkspur::cgi {
 
+// How failures travel. A function that returns a result code (DecodeResult,
+// FormResult, a bool, a status) never throws: it converts allocation failure
+// at its own top, once, with platform::or_on_no_memory (DECODE_NO_MEMORY for
+// the decoders), and nothing below it catches. Functions that return objects
+// or fill them in may throw std::bad_alloc, and their header comments say
+// "may throw". The pages in web/ let it travel up to page_main's caller,
+// gateway_main, which turns anything left into a request without a
+// response. No exception crosses a subsystem boundary otherwise.
 enum DecodeResult {
   DECODE_SUCCESS = 0,
   DECODE_NO_MEMORY = 1,
@@ -33,17 +41,17 @@ struct FormEntry {
   std::string temp_file_name;
 };
 
-// The process-wide list, in input order, duplicates included.
-std::vector<FormEntry>& form_entries();
+// The process-wide list, in input order, duplicates included. A deque never
+// moves its entries when it grows, so no stray copy of a value is left on
+// the heap and references to entries stay valid.
+using FormEntries = std::deque<FormEntry>;
+FormEntries& form_entries();
 
-// Appends an empty entry for a decoder to fill in place and returns it. When
-// the list must grow, the old storage is wiped rather than left to the heap
-// (short values live inside the entries). Throws std::bad_alloc.
+// Appends an empty entry for a decoder to fill in place and returns it.
+// May throw std::bad_alloc.
 FormEntry& form_append_entry();
 // Wipes and removes the last entry: a decoder's half-made entry after a failure.
 void form_remove_last_entry();
-// Overwrites the bytes of a text that held request data, then empties it.
-void form_wipe(std::string& text);
 
 DecodeResult form_unescape(std::string_view text, std::string& out);
 DecodeResult form_decode_urlencoded(std::string_view text);

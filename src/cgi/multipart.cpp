@@ -4,18 +4,19 @@
 
 #include <fcntl.h>
 #include <stdlib.h>  // mkostemp
-#include <string.h>  // explicit_bzero
+#include <string.h>  // strnlen
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "cgi/body_reader.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
+#include "platform/no_memory.h"
+#include "platform/posix_io.h"
+#include "platform/wipe.h"
 
 namespace larkspur::cgi {
 namespace {
@@ -67,44 +68,32 @@ std::string_view take_value(std::string_view text, std::size_t& pos) {
   return value;
 }
 
-void wipe_string(std::string& text) {
-  // Short texts live inside the object and survive a move: wipe the capacity.
-  explicit_bzero(text.data(), text.capacity());
-  text.clear();
-}
-
 // An upload's temporary file: created private (0600, unique, not inherited)
-// in $TMPDIR or /tmp, and deleted again unless the entry took it over.
+// in the temporary directory, and deleted again unless the entry took it over.
 class TempUpload {
  public:
   TempUpload() = default;
   ~TempUpload() {
-    if (fd_ >= 0) ::close(fd_);
+    fd_.reset();
     if (!path_.empty() && !kept_) ::unlink(path_.c_str());
   }
   TempUpload(const TempUpload&) = delete;
   TempUpload& operator=(const TempUpload&) = delete;
 
   bool create() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/larkspur-upload-XXXXXX";
-    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    fd_ = fd;
+    std::string path = platform::temp_path("larkspur-upload-XXXXXX");
+    fd_.reset(::mkostemp(path.data(), O_CLOEXEC));
+    if (!fd_) return false;
     path_ = std::move(path);
     return true;
   }
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
+  bool close() { return fd_.close(); }
   void keep() { kept_ = true; }
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
 
  private:
-  int fd_ = -1;
+  platform::UniqueFd fd_;
   std::string path_;
   bool kept_ = false;
 };
@@ -163,24 +152,27 @@ DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
     }
     struct Wiper {
       std::string& text;
-      ~Wiper() { wipe_string(text); }
+      ~Wiper() { platform::secure_wipe(text); }
     } wipe_body{body};
     r = read_to_delimiter(reader, boundary, false, output, body, length);
     if (r != DECODE_SUCCESS) return r;
     if (upload.fd() >= 0 && !upload.close()) return DECODE_IO;
 
-    FormEntry entry;
-    struct EntryWiper {
-      FormEntry& entry;
-      ~EntryWiper() { wipe_string(entry.value); }
-    } wipe_entry{entry};
-    entry.name = c_text(part.name);
+    // Filled in place: entries never move, so no copy of the value is left.
+    FormEntry& entry = form_append_entry();
+    struct HalfMade {
+      bool complete = false;
+      ~HalfMade() {
+        if (!complete) form_remove_last_entry();
+      }
+    } half_made;
     entry.value = std::move(body);
     entry.value_length = length;
+    entry.name = c_text(part.name);
     entry.file_name = c_text(part.file_name);
     entry.content_type = c_text(part.content_type);
     entry.temp_file_name = upload.path();
-    form_append_entry() = std::move(entry);
+    half_made.complete = true;
     upload.keep();
   }
 }
@@ -254,14 +246,13 @@ void parse_header_value(std::string_view text, std::span<char> main,
 DecodeResult form_decode_multipart() {
   const RequestEnv& env = request_env();
   if (env.content_length == 0) return DECODE_SUCCESS;
-  try {
+  // On running out of memory the current part's buffers and temporary file
+  // are gone by the time the result is converted; earlier entries stay for
+  // form_free_all.
+  return platform::or_on_no_memory(DECODE_NO_MEMORY, [&] {
     BodyReader reader(request_stream().rdbuf(), env.content_length);
     return decode_parts(reader, env.boundary);
-  } catch (const std::bad_alloc&) {
-    // The current part's buffers and temporary file are gone by now; earlier
-    // entries stay for form_free_all.
-    return DECODE_NO_MEMORY;
-  }
+  });
 }
 
 }  // namespace larkspur::cgi

@@ -3,12 +3,13 @@
 // is wiped because it holds passwords.
 #include "cgi/streams.h"
 
-#include <string.h>  // explicit_bzero
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <streambuf>
+
+#include "platform/posix_io.h"
+#include "platform/wipe.h"
 
 namespace larkspur::cgi {
 namespace {
@@ -18,7 +19,7 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 class FdInBuf : public std::streambuf {
  public:
   explicit FdInBuf(int fd) : fd_(fd) { setg(buf_.data(), buf_.data(), buf_.data()); }
-  ~FdInBuf() override { explicit_bzero(buf_.data(), buf_.size()); }
+  ~FdInBuf() override { platform::secure_wipe(std::span(buf_)); }
   FdInBuf(const FdInBuf&) = delete;
   FdInBuf& operator=(const FdInBuf&) = delete;
 
@@ -26,11 +27,8 @@ class FdInBuf : public std::streambuf {
   int_type underflow() override {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     // The bytes already consumed may be a password: do not leave them behind.
-    explicit_bzero(buf_.data(), buf_.size());
-    ssize_t n;
-    do {
-      n = ::read(fd_, buf_.data(), buf_.size());
-    } while (n < 0 && errno == EINTR);
+    platform::secure_wipe(std::span(buf_));
+    const ssize_t n = platform::read_some(fd_, buf_);
     if (n <= 0) {
       setg(buf_.data(), buf_.data(), buf_.data());
       return traits_type::eof();
@@ -65,7 +63,7 @@ class FdOutBuf : public std::streambuf {
   std::streamsize xsputn(const char* s, std::streamsize count) override {
     // Large pieces go straight out instead of being copied through the buffer.
     if (count >= static_cast<std::streamsize>(buf_.size())) {
-      if (!drain() || !write_all(s, static_cast<std::size_t>(count))) return 0;
+      if (!drain() || !platform::write_all(fd_, s, static_cast<std::size_t>(count))) return 0;
       return count;
     }
     return std::streambuf::xsputn(s, count);
@@ -74,22 +72,9 @@ class FdOutBuf : public std::streambuf {
  private:
   bool drain() {
     const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
-    const bool ok = write_all(pbase(), pending);
+    const bool ok = platform::write_all(fd_, pbase(), pending);
     setp(buf_.data(), buf_.data() + buf_.size());
     return ok;
-  }
-
-  bool write_all(const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
   }
 
   int fd_;

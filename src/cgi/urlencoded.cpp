@@ -1,17 +1,14 @@
 // URL-encoded input: GET query strings and application/x-www-form-urlencoded
 // POST bodies, decoded into the form-entry list.
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <new>
-#include <stdexcept>
-#include <vector>
 
 #include "cgi/form.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
+#include "platform/no_memory.h"
+#include "platform/wipe.h"
 
 namespace larkspur::cgi {
 namespace {
@@ -32,45 +29,11 @@ unsigned hex_value(char c) { return kHexValue[static_cast<unsigned char>(c)]; }
 // bytes that actually arrived, whatever CONTENT_LENGTH claims.
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-// A byte buffer that wipes what it held, also when it grows.
-class WipedBuffer {
- public:
-  WipedBuffer() = default;
-  ~WipedBuffer() { wipe(bytes_); }
-  WipedBuffer(const WipedBuffer&) = delete;
-  WipedBuffer& operator=(const WipedBuffer&) = delete;
-
-  // Makes room for `count` more bytes at the end and returns where they go.
-  char* extend(std::size_t count) {
-    const std::size_t old_size = bytes_.size();
-    if (bytes_.capacity() - old_size < count) {
-      std::vector<char> bigger;
-      bigger.reserve(std::max(old_size + count, old_size * 2));
-      bigger.assign(bytes_.begin(), bytes_.end());
-      wipe(bytes_);
-      bytes_.swap(bigger);
-    }
-    bytes_.resize(old_size + count);
-    return bytes_.data() + old_size;
-  }
-  void shrink_by(std::size_t count) {
-    explicit_bzero(bytes_.data() + bytes_.size() - count, count);
-    bytes_.resize(bytes_.size() - count);
-  }
-  std::string_view view() const { return {bytes_.data(), bytes_.size()}; }
-
- private:
-  static void wipe(std::vector<char>& bytes) {
-    if (!bytes.empty()) explicit_bzero(bytes.data(), bytes.size());
-  }
-  std::vector<char> bytes_;
-};
-
 }  // namespace
 
 DecodeResult form_unescape(std::string_view text, std::string& out) {
-  try {
-    form_wipe(out);
+  return platform::or_on_no_memory(DECODE_NO_MEMORY, [&] {
+    platform::secure_wipe(out);
     // The output is never longer than the input: reserving once means no
     // reallocation leaves a stray copy of a password behind.
     out.reserve(text.size());
@@ -96,40 +59,31 @@ DecodeResult form_unescape(std::string_view text, std::string& out) {
       }
     }
     return DECODE_SUCCESS;
-  } catch (const std::bad_alloc&) {
-    return DECODE_NO_MEMORY;
-  } catch (const std::length_error&) {
-    return DECODE_NO_MEMORY;
-  }
+  });
 }
 
 DecodeResult form_decode_urlencoded(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    // The name runs to the next '=', '&' included; a last piece without '='
-    // is dropped.
-    const std::size_t equals = text.find('=', pos);
-    if (equals == std::string_view::npos) return DECODE_SUCCESS;
-    std::size_t amp = text.find('&', equals + 1);
-    if (amp == std::string_view::npos) amp = text.size();
+  return platform::or_on_no_memory(DECODE_NO_MEMORY, [&] {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+      // The name runs to the next '=', '&' included; a last piece without '='
+      // is dropped.
+      const std::size_t equals = text.find('=', pos);
+      if (equals == std::string_view::npos) return DECODE_SUCCESS;
+      std::size_t amp = text.find('&', equals + 1);
+      if (amp == std::string_view::npos) amp = text.size();
 
-    bool appended = false;
-    try {
       FormEntry& entry = form_append_entry();
-      appended = true;
       if (form_unescape(text.substr(pos, equals - pos), entry.name) != DECODE_SUCCESS ||
           form_unescape(text.substr(equals + 1, amp - equals - 1), entry.value) != DECODE_SUCCESS) {
         form_remove_last_entry();
         return DECODE_NO_MEMORY;
       }
       entry.value_length = static_cast<std::int64_t>(std::strlen(entry.value.c_str()));
-    } catch (const std::bad_alloc&) {
-      if (appended) form_remove_last_entry();
-      return DECODE_NO_MEMORY;
+      pos = amp + 1;
     }
-    pos = amp + 1;
-  }
-  return DECODE_SUCCESS;
+    return DECODE_SUCCESS;
+  });
 }
 
 DecodeResult form_read_urlencoded_body() {
@@ -139,8 +93,8 @@ DecodeResult form_read_urlencoded_body() {
   if (length < 0) return DECODE_NO_MEMORY;
 
   std::istream& in = request_stream();
-  try {
-    WipedBuffer body;
+  return platform::or_on_no_memory(DECODE_NO_MEMORY, [&] {
+    platform::SecretBuffer body;
     auto remaining = static_cast<std::uint64_t>(length);
     while (remaining > 0) {
       const std::size_t want =
@@ -155,11 +109,7 @@ DecodeResult form_read_urlencoded_body() {
       remaining -= want;
     }
     return form_decode_urlencoded(body.view());
-  } catch (const std::bad_alloc&) {
-    return DECODE_NO_MEMORY;
-  } catch (const std::length_error&) {
-    return DECODE_NO_MEMORY;
-  }
+  });
 }
 
 DecodeResult form_decode_query() {

@@ -1,13 +1,13 @@
 #include "config/ini_file.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
-#include <new>
 #include <string>
 #include <string_view>
+
+#include "platform/no_memory.h"
+#include "platform/posix_io.h"
 
 namespace larkspur::config {
 namespace {
@@ -74,29 +74,15 @@ class LineParser {
 };
 
 bool read_whole_file(const std::string& path, std::string& content) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::array<char, 16384> buffer;
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n > 0) {
-      content.append(buffer.data(), static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ok = false;  // a directory ends up here (EISDIR)
-      break;
-    }
-  }
-  ::close(fd);
-  return ok;
+  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  return fd && platform::read_to_end(fd.get(), content);
 }
 
 }  // namespace
 
 bool IniFile::parse(std::string_view text) {
-  try {
+  // A configuration read in part is not one to run on.
+  const bool complete = platform::or_on_no_memory(false, [&] {
     LineParser parser(*this);
     while (!text.empty()) {
       const auto newline = text.find('\n');
@@ -110,23 +96,18 @@ bool IniFile::parse(std::string_view text) {
       }
       parser.parse_line(line);
     }
-  } catch (const std::bad_alloc&) {
-    // A configuration read in part is not one to run on.
-    return false;
-  }
-  return !entries.empty();
+    return true;
+  });
+  return complete && !entries.empty();
 }
 
 bool IniFile::load(const std::string& path) {
   // Binary, in one piece: the file is read once and never held open.
-  std::string content;
-  try {
+  return platform::or_on_no_memory(false, [&] {
     if (path.find('\0') != std::string::npos) return false;
-    if (!read_whole_file(path, content)) return false;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return parse(content);
+    std::string content;
+    return read_whole_file(path, content) && parse(content);
+  });
 }
 
 std::string IniFile::get(std::string_view section, std::string_view key) const {

@@ -1,16 +1,15 @@
 #include "log/activity_log.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <new>
 #include <string>
 #include <string_view>
 
 #include "cgi/request_env.h"
+#include "platform/no_memory.h"
+#include "platform/posix_io.h"
 
 namespace larkspur::logging {
 
@@ -31,9 +30,10 @@ std::string format_stamp(const std::tm& local) {
 
 int ActivityLog::write(std::string_view message) const {
   if (path.empty()) return -1;
-  try {
+  // Logging is best effort; the request goes on without the line.
+  platform::unless_no_memory([&] {
     // A path cut short at a NUL byte would name some other file.
-    if (path.find('\0') != std::string::npos) return 0;
+    if (path.find('\0') != std::string::npos) return;
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
@@ -43,32 +43,26 @@ int ActivityLog::write(std::string_view message) const {
     line += '\n';
     // The whole line in one write(2) to an O_APPEND descriptor, so lines of
     // concurrent requests land whole and never interleave.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
-    if (fd < 0) return 0;
-    while (::write(fd, line.data(), line.size()) < 0 && errno == EINTR) {
-    }
-    ::close(fd);
-  } catch (const std::bad_alloc&) {
-    // Logging is best effort; the request goes on without the line.
-  }
+    const platform::UniqueFd fd(
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
+    if (fd) platform::write_all(fd.get(), line);
+  });
   return 0;
 }
 
 void log_activity(std::string_view event) {
-  try {
-    const cgi::RequestEnv& env = cgi::request_env();
+  const cgi::RequestEnv& env = cgi::request_env();
+  ActivityLog log;
+  platform::unless_no_memory([&] {
     std::string message = "[";
     message += env.REMOTE_ADDR;
     message += "][";
     message += env.REMOTE_USER;
     message += "] ";
     message.append(event);
-    ActivityLog log;
     log.path = log_file_path();
     log.write(message);
-  } catch (const std::bad_alloc&) {
-  }
+  });
 }
 
 }  // namespace larkspur::logging

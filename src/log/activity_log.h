@@ -17,7 +17,7 @@ class ActivityLog {
   std::string path;
 };
 
-// "[YYYY-MM-DD hh:mm:ss]"
+// "[YYYY-MM-DD hh:mm:ss]". May throw std::bad_alloc.
 std::string format_stamp(const std::tm& local);
 
 // Appends "[stamp] [REMOTE_ADDR][REMOTE_USER] event\n" to the log.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "cgi/form.h"
@@ -38,11 +39,11 @@ struct Secrets {
   Secrets(const Secrets&) = delete;
   Secrets& operator=(const Secrets&) = delete;
   ~Secrets() {
-    platform::secure_wipe(name.data(), name.size());
-    platform::secure_wipe(old_password.data(), old_password.size());
-    platform::secure_wipe(new_password.data(), new_password.size());
-    platform::secure_wipe(confirmation.data(), confirmation.size());
-    platform::secure_wipe(hash.data(), hash.size());
+    platform::secure_wipe(std::span(name));
+    platform::secure_wipe(std::span(old_password));
+    platform::secure_wipe(std::span(new_password));
+    platform::secure_wipe(std::span(confirmation));
+    platform::secure_wipe(std::span(hash));
   }
 };
 
@@ -142,13 +143,11 @@ void change_password() {
   }
   if (!lock.wait(kLockTimeout)) {
     report({page_text("server_error", "Server error") + "...", "Wait for mutex error"});
-    lock.release();
     return;
   }
   // The page and the log line are written while the lock is held, so that
   // lines of concurrent changes follow the order in which they were applied.
   report(update_password_file(s));
-  lock.release();
 }
 
 }  // namespace larkspur::web

@@ -144,15 +144,5 @@ TEST_F(FormTest, FreeAllDeletesUploadFilesAndEmptiesTheList) {
   EXPECT_EQ(form_find("plain"), nullptr);
 }
 
-TEST_F(FormTest, WipeClearsTheText) {
-  std::string text = "a password longer than the small-string buffer";
-  const char* data = text.data();
-  const std::size_t size = text.size();
-  form_wipe(text);
-  EXPECT_TRUE(text.empty());
-  // Same storage, all zero: the password is not left in the heap.
-  EXPECT_EQ(std::string(data, size), std::string(size, '\0'));
-}
-
 }  // namespace
 }  // namespace larkspur::cgi

@@ -78,7 +78,7 @@ class MultipartTest : public ::testing::Test {
   }
 
   void expect_entries(const std::vector<Entry>& expected) {
-    const std::vector<FormEntry>& got = form_entries();
+    const FormEntries& got = form_entries();
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
       SCOPED_TRACE(i);
