@@ -3,6 +3,7 @@
 #include "cgi/gateway.h"
 
 #include <exception>
+#include <ostream>
 #include <string_view>
 
 #include "cgi/form.h"
@@ -72,8 +73,30 @@ int gateway_main(int argc, char** argv, PageMain page_main) {
   }
 }
 
-void write_content_type(std::string_view type) {
-  response_stream() << "Content-type: " << type << "\r\n\r\n";
+namespace {
+
+void write_header_text(std::ostream& out, std::string_view text) {
+  for (char c : text) {
+    if (c != '\r' && c != '\n') out.put(c);
+  }
+}
+
+}  // namespace
+
+void write_content_type(std::string_view type) { write_headers(type, {}); }
+
+void write_headers(std::string_view type, std::span<const HeaderField> fields) {
+  std::ostream& out = response_stream();
+  out << "Content-type: ";
+  write_header_text(out, type);
+  out << "\r\n";
+  for (const HeaderField& field : fields) {
+    write_header_text(out, field.name);
+    out << ": ";
+    write_header_text(out, field.value);
+    out << "\r\n";
+  }
+  out << "\r\n";
 }
 
 }  // namespace larkspur::cgi

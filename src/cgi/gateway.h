@@ -1,6 +1,7 @@
 // The program entry of a CGI request: environment, decoding, page, cleanup.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace larkspur::cgi {
@@ -14,6 +15,18 @@ int gateway_main(int argc, char** argv, PageMain page_main);
 
 // Writes "Content-type: <type>\r\n\r\n" to the response stream.
 void write_content_type(std::string_view type);
+
+// A response header besides the Content-type.
+struct HeaderField {
+  std::string_view name;
+  std::string_view value;
+};
+
+// Writes "Content-type: <type>\r\n", then "<name>: <value>\r\n" for each
+// field, then the empty line. Carriage returns and line feeds inside the
+// type, a name or a value are dropped, so that no configured text can end
+// the header block or start a header of its own.
+void write_headers(std::string_view type, std::span<const HeaderField> fields);
 
 // The text printed for "/?" and "-h".
 extern const std::string_view kHelpText;

@@ -227,5 +227,34 @@ TEST_F(GatewayTest, WritesTheContentTypeHeader) {
   EXPECT_EQ(out_.str(), "Content-type: text/html\r\n\r\n");
 }
 
+TEST_F(GatewayTest, WritesFurtherHeadersAndKeepsLineBreaksOutOfThem) {
+  struct Case {
+    const char* why;
+    std::string_view type;
+    std::vector<HeaderField> fields;
+    const char* expected;
+  } cases[] = {
+      {"none", "text/html", {}, "Content-type: text/html\r\n\r\n"},
+      {"in order",
+       "text/html; charset=utf-8",
+       {{"Cache-Control", "no-store"}, {"Referrer-Policy", "no-referrer"}},
+       "Content-type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+       "Referrer-Policy: no-referrer\r\n\r\n"},
+      {"a configured charset cannot end the header block",
+       "text/html; charset=x\r\n\r\n<script>",
+       {},
+       "Content-type: text/html; charset=x<script>\r\n\r\n"},
+      {"nor add a header",
+       "a",
+       {{"X-A\n", "b\r\nSet-Cookie: c"}},
+       "Content-type: a\r\nX-A: bSet-Cookie: c\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    out_.str("");
+    write_headers(c.type, c.fields);
+    EXPECT_EQ(out_.str(), c.expected) << c.why;
+  }
+}
+
 }  // namespace
 }  // namespace larkspur::cgi
