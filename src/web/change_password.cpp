@@ -15,6 +15,7 @@
 #include "passwd/password_file.h"
 #include "platform/platform.h"
 #include "platform/wipe.h"
+#include "web/layout.h"
 #include "web/pages.h"
 #include "web/text.h"
 
@@ -54,10 +55,11 @@ struct Outcome {
 };
 
 void report(const Outcome& outcome) {
+  const PageSet& pages = page_set();
   if (outcome.plain) {
-    write_plain_message_page(outcome.page);
+    pages.success(outcome.page);
   } else {
-    write_message_page(outcome.page);
+    pages.failure(outcome.page);
   }
   logging::log_activity(outcome.event);
 }

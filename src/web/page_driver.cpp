@@ -1,4 +1,5 @@
-// Frames every page: header, head, style, body; then the form or the change.
+// Frames every page in the configured layout: header, head, body; then the
+// form or the change.
 #include <exception>
 
 #include "cgi/form.h"
@@ -7,6 +8,7 @@
 #include "config/ini_file.h"
 #include "log/activity_log.h"
 #include "web/charset.h"
+#include "web/layout.h"
 #include "web/pages.h"
 #include "web/text.h"
 
@@ -14,36 +16,48 @@ namespace larkspur::web {
 
 namespace {
 
-void write_page() {
+// The lines every classic page starts with, the configuration failure's too.
+void write_classic_preamble() {
   cgi::write_content_type("text/html");
-  std::ostream& out = cgi::response_stream();
-  out << "<HTML>\n<HEAD>\n"
-      << "<!-- Larkspur: change your password -->\n";
+  cgi::response_stream() << "<HTML>\n<HEAD>\n"
+                         << "<!-- Larkspur: change your password -->\n";
+}
 
+void write_page() {
   config::IniFile& ini = config::ini_file();
   if (!config::load_config(ini)) {
-    // Without the configuration nothing more can be said; the page stays open.
+    // Without the configuration the layout is unknown and nothing more can
+    // be said: the classic page, left open.
+    write_classic_preamble();
     write_message_page("Server error!");
     return;
   }
   logging::log_file_path() = ini.get("path", "log_file");
 
+  const PageSet& pages = page_set();
+  pages.open();
+  if (cgi::form_has_field("chgpasswd") == cgi::FORM_SUCCESS) {
+    change_password();
+  } else {
+    pages.form();
+  }
+  pages.close();
+}
+
+}  // namespace
+
+void write_classic_open() {
+  write_classic_preamble();
+  std::ostream& out = cgi::response_stream();
   out << "<TITLE>";
-  write_text(out, ini.get("html", "title"));
+  write_text(out, config::ini_file().get("html", "title"));
   out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset="
       << declared_charset() << "\">\n"
       << "</HEAD>\n"
       << style_element(page_charset_is_utf8()) << "<BODY>\n";
-
-  if (cgi::form_has_field("chgpasswd") == cgi::FORM_SUCCESS) {
-    change_password();
-  } else {
-    write_form_page();
-  }
-  out << "</BODY></HTML>\n";
 }
 
-}  // namespace
+void write_classic_close() { cgi::response_stream() << "</BODY></HTML>\n"; }
 
 int page_main() {
   try {

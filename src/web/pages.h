@@ -9,9 +9,20 @@ namespace larkspur::web {
 // Writes the whole response of one request; always returns 0.
 int page_main();
 
+// The classic layout.
+void write_classic_open();
 void write_form_page();
 void write_message_page(std::string_view message);
 void write_plain_message_page(std::string_view message);
+void write_classic_close();
+
+// The modern layout. Failures get role="alert", success role="status";
+// both link back to the form.
+void write_modern_open();
+void write_modern_form();
+void write_modern_failure(std::string_view message);
+void write_modern_success(std::string_view message);
+void write_modern_close();
 
 // Carries out one submitted change request.
 void change_password();

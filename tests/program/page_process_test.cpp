@@ -166,5 +166,29 @@ TEST(PageProcess, SubmitFieldInTheQueryStringRunsTheChange) {
   EXPECT_TRUE(log.ends_with("] [10.0.0.5][webuser] Enter no user name\n")) << log;
 }
 
+TEST(PageProcess, ModernLayoutFramesTheFormAndTheChange) {
+  Site site;
+  site.write_ini("[path]\nauth_user_file=htpasswd\n[html]\nlayout = modern\ncharset = UTF-8\n");
+  const std::string head =
+      "Content-type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\n"
+      "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
+      "form-action 'self'; frame-ancestors 'none'; base-uri 'none'\r\n\r\n"
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+  const std::string end = "</main>\n</body>\n</html>\n";
+  ProcessResult form = site.get();
+  EXPECT_EQ(form.exit_status, 0) << form.err;
+  EXPECT_TRUE(form.out.starts_with(head)) << form.out;
+  EXPECT_TRUE(form.out.ends_with("</button></div>\n</form>\n" + end)) << form.out;
+
+  ProcessResult change = site.get("chgpasswd=");
+  EXPECT_TRUE(change.out.starts_with(head)) << change.out;
+  EXPECT_TRUE(change.out.ends_with(
+      "<div class=\"message failure\" role=\"alert\">Please enter user name</div>\n"
+      "<p class=\"back\"><a href=\"/cgi-bin/larkspur.cgi\">back</a></p>\n" +
+      end))
+      << change.out;
+}
+
 }  // namespace
 }  // namespace larkspur::test

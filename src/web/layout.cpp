@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "web/layout.h"
+
+#include "cgi/request_env.h"
+#include "config/ini_file.h"
+#include "web/pages.h"
+
+namespace larkspur::web {
+
+namespace {
+
+constexpr PageSet kClassic{write_classic_open, write_form_page, write_message_page,
+                           write_plain_message_page, write_classic_close};
+constexpr PageSet kModern{write_modern_open, write_modern_form, write_modern_failure,
+                          write_modern_success, write_modern_close};
+
+}  // namespace
+
+Layout parse_layout(std::string_view value) {
+  return cgi::ascii_iequals(value, "modern") ? Layout::modern : Layout::classic;
+}
+
+const PageSet& page_set() {
+  return parse_layout(config::ini_file().get("html", "layout")) == Layout::modern ? kModern
+                                                                                  : kClassic;
+}
+
+}  // namespace larkspur::web
