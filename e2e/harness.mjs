@@ -162,8 +162,8 @@ function siteBase() {
 }
 
 // A fresh site with its own Apache, stopped and removed when test `t` ends.
-// `charset` goes into [html] when given.
-export async function startSite(t, { minLength = 4, charset } = {}) {
+// `charset` goes into [html] when given; `layout: 'modern'` too.
+export async function startSite(t, { minLength = 4, charset, layout } = {}) {
   if (!CGI) throw new Error('LARKSPUR_CGI must name the built larkspur.cgi');
   const root = mkdtempSync(join(siteBase(), 'larkspur-e2e-'));
   // Apache's children and the CGI run as www-data when we are root.
@@ -177,6 +177,7 @@ export async function startSite(t, { minLength = 4, charset } = {}) {
       const port = await freePort();
       const args = [SITE_SCRIPT, '--cgi', CGI, '--port', String(port), '--min-length', String(minLength)];
       if (charset) args.push('--charset', charset);
+      if (layout) args.push('--layout', layout);
       execFileSync('bash', [...args, dir], { stdio: 'pipe' });
       const child = spawn('bash', ['-c', RUNNER, 'apache-runner', APACHE, join(dir, 'httpd.conf'),
         String(process.pid)], { stdio: ['ignore', 'inherit', 'inherit'] });

@@ -4,7 +4,10 @@
 # end-to-end tests both use it, so that what is tested is what is shown.
 #
 #   scripts/lib/apache-site.sh --cgi PROGRAM --port PORT [--min-length N]
-#                              [--charset NAME] DIR
+#                              [--charset NAME] [--layout classic|modern] DIR
+#
+# --layout modern (the demo's) writes layout = modern into the INI file;
+# classic, the default, leaves the key out.
 #
 # DIR/httpd.conf      start with: apache2 -f DIR/httpd.conf -DFOREGROUND
 # DIR/htdocs/         document root; private/ needs a login from the AuthUserFile
@@ -19,23 +22,26 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME] DIR" >&2
+  echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME]" \
+    "[--layout classic|modern] DIR" >&2
   exit 2
 }
 
-cgi= port= min_length=4 charset= dir=
+cgi= port= min_length=4 charset= layout=classic dir=
 while [ $# -gt 0 ]; do
   case "$1" in
     --cgi) cgi=${2:-}; shift 2 || usage ;;
     --port) port=${2:-}; shift 2 || usage ;;
     --min-length) min_length=${2:-}; shift 2 || usage ;;
     --charset) charset=${2:-}; shift 2 || usage ;;
+    --layout) layout=${2:-}; shift 2 || usage ;;
     -*) usage ;;
     *) [ -z "$dir" ] || usage; dir=$1; shift ;;
   esac
 done
 [ -n "$cgi" ] && [ -n "$port" ] && [ -n "$dir" ] || usage
 [[ "$port" =~ ^[0-9]+$ ]] || { echo "apache-site: bad port: $port" >&2; exit 2; }
+case "$layout" in classic|modern) ;; *) echo "apache-site: bad layout: $layout" >&2; exit 2 ;; esac
 [ -x "$cgi" ] || { echo "apache-site: no program at $cgi" >&2; exit 1; }
 
 modules=${APACHE_MODULES:-/usr/lib/apache2/modules}
@@ -71,6 +77,7 @@ description = Change the password you use for the private pages.
 INI
 # Without --charset the pages keep the GB2312 they have always declared.
 [ -z "$charset" ] || echo "charset = $charset" >>"$dir/cgi-bin/larkspur.cgi.ini"
+[ "$layout" = classic ] || echo "layout = $layout" >>"$dir/cgi-bin/larkspur.cgi.ini"
 chmod 0644 "$dir/cgi-bin/larkspur.cgi.ini"
 
 cat >"$dir/htdocs/index.html" <<'HTML'
