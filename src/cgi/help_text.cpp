@@ -1,5 +1,7 @@
 // The text printed for "/?" and "-h": what the INI file beside the program
-// must hold.
+// must hold. Its example keys stand as they were always printed, including
+// pass_min_length and please_enter_name, which the program does not read:
+// scripts compare this text byte for byte.
 #include "cgi/gateway.h"
 
 namespace larkspur::cgi {

@@ -54,6 +54,11 @@ struct Outcome {
   bool plain = false;  // success carries no link back to the form
 };
 
+// "Server error" and the dots that say which failure it was.
+std::string server_error(std::string_view dots) {
+  return page_text(html("server_error")).append(dots);
+}
+
 void report(const Outcome& outcome) {
   const PageSet& pages = page_set();
   if (outcome.plain) {
@@ -67,26 +72,24 @@ void report(const Outcome& outcome) {
 // The checks that need no lock, in their fixed order.
 std::optional<Outcome> check_request(const Secrets& s, bool value_cut) {
   if (s.name[0] == '\0') {
-    return Outcome{page_text("enter_name", "Please enter user name"), "Enter no user name"};
+    return Outcome{page_text(html("enter_name")), "Enter no user name"};
   }
   const int min_length = parse_min_length(config::ini_file().get("setup", "password_min_length"));
   if (std::strcmp(s.new_password.data(), s.confirmation.data()) != 0) {
-    return Outcome{page_text("two_password_not_matched", "Two new passwords are not matched"),
+    return Outcome{page_text(html("two_password_not_matched")),
                    "Two new passwords are not matched"};
   }
   if (std::strlen(s.new_password.data()) < static_cast<std::size_t>(min_length)) {
     const std::string number = std::to_string(min_length);
-    return Outcome{
-        page_text("password_must_greater", "Password's length must greater than ") + number,
-        "Password's length must greater than " + number};
+    return Outcome{page_text(html("password_must_greater")) + number,
+                   "Password's length must greater than " + number};
   }
   // A longer value was cut to 80 bytes; storing the cut password would lock
   // the user out with a password they never chose.
   if (value_cut) {
     const std::string number = std::to_string(kFieldSize - 1);
-    return Outcome{
-        page_text("password_too_long", "Password's length must not be greater than ") + number,
-        "Password's length must not be greater than " + number};
+    return Outcome{page_text(html("password_too_long")) + number,
+                   "Password's length must not be greater than " + number};
   }
   return std::nullopt;
 }
@@ -99,15 +102,15 @@ Outcome update_password_file(Secrets& s) {
 
   passwd::PasswordFile file;
   if (!file.load(config::ini_file().get("path", "auth_user_file"))) {
-    return Outcome{page_text("server_error", "Server error") + "....", "No authuserfile configed"};
+    return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
   }
   const std::string stored = file.find_hash(user);
   if (stored.empty()) {
-    return Outcome{shown + ":" + page_text("old_password_error", "old password is incorrect") + ".",
+    return Outcome{shown + ":" + page_text(html("old_password_error")) + ".",
                    user + ":no this user"};
   }
   if (!passwd::password_matches(s.old_password.data(), stored.c_str())) {
-    return Outcome{shown + ":" + page_text("old_password_error", "old password is incorrect"),
+    return Outcome{shown + ":" + page_text(html("old_password_error")),
                    user + ":old password is incorrect"};
   }
   // A hash that could not be made must not replace the old one: that would
@@ -117,11 +120,11 @@ Outcome update_password_file(Secrets& s) {
       s.hash[0] != '\0';
   if (encoded) file.set_hash(user, s.hash.data());
   if (!encoded || !file.save()) {
-    return Outcome{shown + ":" + page_text("change_password_failed", "change password failed"),
+    return Outcome{shown + ":" + page_text(html("change_password_failed")),
                    user + ":change password failed"};
   }
-  return Outcome{shown + ":" + page_text("change_password_ok", "changed password successfully"),
-                 user + ":changed password", true};
+  return Outcome{shown + ":" + page_text(html("change_password_ok")), user + ":changed password",
+                 true};
 }
 
 }  // namespace
@@ -140,11 +143,11 @@ void change_password() {
 
   platform::NamedLock lock{std::string(kUpdateLockName)};
   if (!lock.open()) {
-    report({page_text("server_error", "Server error") + "..", "Can't open or create mutex"});
+    report({server_error(kLockOpenFailed), "Can't open or create mutex"});
     return;
   }
   if (!lock.wait(kLockTimeout)) {
-    report({page_text("server_error", "Server error") + "...", "Wait for mutex error"});
+    report({server_error(kLockWaitFailed), "Wait for mutex error"});
     return;
   }
   // The page and the log line are written while the lock is held, so that

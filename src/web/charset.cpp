@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/charset.h"
 
-#include "config/ini_file.h"
+#include "web/text.h"
 
 namespace larkspur::web {
 
@@ -23,11 +23,7 @@ bool is_utf8_name(std::string_view charset) {
   return folded == "utf-8" || folded == "utf8" || folded == "utf_8";
 }
 
-std::string page_charset() {
-  std::string charset = config::ini_file().get("html", "charset");
-  if (charset.empty()) charset = kDefaultCharset;
-  return charset;
-}
+std::string page_charset() { return page_text(html("charset")); }
 
 bool page_charset_is_utf8() { return is_utf8_name(page_charset()); }
 

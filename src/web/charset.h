@@ -9,8 +9,6 @@
 
 namespace larkspur::web {
 
-inline constexpr std::string_view kDefaultCharset = "GB2312";
-
 // True for every spelling of UTF-8: "UTF-8", "utf-8", "UTF8", "utf_8", ...
 bool is_utf8_name(std::string_view charset);
 

@@ -5,7 +5,6 @@
 #include "cgi/form.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
-#include "config/ini_file.h"
 #include "web/pages.h"
 #include "web/text.h"
 
@@ -14,7 +13,7 @@ namespace larkspur::web {
 void write_form_page() {
   std::ostream& out = cgi::response_stream();
   out << "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n";
-  write_text(out, config::ini_file().get("html", "description"));
+  write_text(out, page_text(html("description")));
   out << "</td></tr></table>\n";
 
   // Two blanks before "action", and none before "class" in the password
@@ -26,12 +25,12 @@ void write_form_page() {
   out << "\">\n"
       << "<br>\n";
 
-  const std::string your_name = page_text("your_name", "your name");
-  const std::string old_password = page_text("old_password", "your old password");
-  const std::string new_password1 = page_text("new_password1", "your new password");
-  const std::string new_password2 = page_text("new_password2", "confirm new password");
-  const std::string btn_change = page_text("btn_change", "Change");
-  const std::string btn_reset = page_text("btn_reset", "Reset");
+  const std::string your_name = page_text(html("your_name"));
+  const std::string old_password = page_text(html("old_password"));
+  const std::string new_password1 = page_text(html("new_password1"));
+  const std::string new_password2 = page_text(html("new_password2"));
+  const std::string btn_change = page_text(html("btn_change"));
+  const std::string btn_reset = page_text(html("btn_reset"));
 
   auto label = [&out](const std::string& text) {
     out << "<TD class=\"t_text\">";

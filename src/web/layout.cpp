@@ -2,8 +2,8 @@
 #include "web/layout.h"
 
 #include "cgi/request_env.h"
-#include "config/ini_file.h"
 #include "web/pages.h"
+#include "web/text.h"
 
 namespace larkspur::web {
 
@@ -21,8 +21,7 @@ Layout parse_layout(std::string_view value) {
 }
 
 const PageSet& page_set() {
-  return parse_layout(config::ini_file().get("html", "layout")) == Layout::modern ? kModern
-                                                                                  : kClassic;
+  return parse_layout(page_text(html("layout"))) == Layout::modern ? kModern : kClassic;
 }
 
 }  // namespace larkspur::web

@@ -16,7 +16,7 @@ void write_message_page(std::string_view message) {
       << "<tr><td align=\"center\"><a href=\"";
   cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
   out << "\">";
-  write_text(out, page_text("back", "back"));
+  write_text(out, page_text(html("back")));
   // No line feed: the page driver closes the page on this same line.
   out << "</a></td></tr></table>";
 }

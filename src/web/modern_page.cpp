@@ -67,13 +67,17 @@ constexpr std::string_view kStylesheet =
 int longest_new_password() { return 80; }
 
 // An empty title would leave the page and its heading without a name.
-std::string modern_title() { return page_text("title", "Change password"); }
+std::string modern_title() {
+  std::string title = page_text(html("title"));
+  if (title.empty()) title = "Change password";
+  return title;
+}
 
 void write_back_link(std::ostream& out) {
   out << "<p class=\"back\"><a href=\"";
   cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
   out << "\">";
-  write_text(out, page_text("back", "back"));
+  write_text(out, page_text(html("back")));
   out << "</a></p>\n";
 }
 
@@ -89,16 +93,15 @@ struct Input {
   std::string_view name;
   std::string_view type;
   std::string_view autocomplete;
-  std::string_view label_key;
-  std::string_view label_default;
+  PageText label;
   bool new_password;  // gets the length limits
 };
 
 constexpr std::array<Input, 4> kInputs{{
-    {"name", "text", "username", "your_name", "your name", false},
-    {"op", "password", "current-password", "old_password", "your old password", false},
-    {"p1", "password", "new-password", "new_password1", "your new password", true},
-    {"p2", "password", "new-password", "new_password2", "confirm new password", true},
+    {"name", "text", "username", html("your_name"), false},
+    {"op", "password", "current-password", html("old_password"), false},
+    {"p1", "password", "new-password", html("new_password1"), true},
+    {"p2", "password", "new-password", html("new_password2"), true},
 }};
 
 }  // namespace
@@ -117,7 +120,7 @@ void write_modern_open() {
   std::ostream& out = cgi::response_stream();
   const std::string title = modern_title();
   out << "<!DOCTYPE html>\n<html lang=\"";
-  cgi::write_attr_escaped(page_text("lang", "en"));
+  cgi::write_attr_escaped(page_text(html("lang")));
   out << "\">\n<head>\n<meta charset=\"";
   cgi::write_attr_escaped(charset);
   out << "\">\n"
@@ -131,7 +134,7 @@ void write_modern_open() {
 
 void write_modern_form() {
   std::ostream& out = cgi::response_stream();
-  const std::string description = config::ini_file().get("html", "description");
+  const std::string description = page_text(html("description"));
   if (!description.empty()) {
     out << "<div class=\"description\">";
     write_text(out, description);
@@ -144,7 +147,7 @@ void write_modern_form() {
   const int min_length = parse_min_length(config::ini_file().get("setup", "password_min_length"));
   for (const Input& input : kInputs) {
     out << "<div class=\"field\"><label for=\"" << input.name << "\">";
-    write_text(out, page_text(input.label_key, input.label_default));
+    write_text(out, page_text(input.label));
     out << "</label>\n<input type=\"" << input.type << "\" id=\"" << input.name << "\" name=\""
         << input.name << "\" autocomplete=\"" << input.autocomplete << "\"";
     if (input.type == "text") out << " autocapitalize=\"none\" spellcheck=\"false\"";
@@ -157,9 +160,9 @@ void write_modern_form() {
   }
 
   out << "<div class=\"buttons\"><button type=\"submit\" name=\"chgpasswd\" value=\"1\">";
-  write_text(out, page_text("btn_change", "Change"));
+  write_text(out, page_text(html("btn_change")));
   out << "</button>\n<button type=\"reset\">";
-  write_text(out, page_text("btn_reset", "Reset"));
+  write_text(out, page_text(html("btn_reset")));
   out << "</button></div>\n</form>\n";
 }
 

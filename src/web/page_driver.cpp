@@ -50,9 +50,9 @@ void write_classic_open() {
   write_classic_preamble();
   std::ostream& out = cgi::response_stream();
   out << "<TITLE>";
-  write_text(out, config::ini_file().get("html", "title"));
-  out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset="
-      << declared_charset() << "\">\n"
+  write_text(out, page_text(html("title")));
+  out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset=" << declared_charset()
+      << "\">\n"
       << "</HEAD>\n"
       << style_element(page_charset_is_utf8()) << "<BODY>\n";
 }

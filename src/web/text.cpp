@@ -6,10 +6,10 @@
 
 namespace larkspur::web {
 
-std::string page_text(std::string_view key, std::string_view fallback) {
-  std::string text = config::ini_file().get("html", key);
-  if (text.empty()) text = fallback;
-  return text;
+std::string page_text(PageText text) {
+  std::string configured = config::ini_file().get("html", text.key);
+  if (configured.empty()) configured = text.fallback;
+  return configured;
 }
 
 std::string html_escape(std::string_view text) {

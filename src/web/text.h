@@ -5,12 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "web/page_texts.h"
+
 namespace larkspur::web {
 
-// The [html] text of `key`, or `fallback` when none is configured.
-std::string page_text(std::string_view key, std::string_view fallback);
+// The configured [html] text, or its fallback when none is set; use as
+// page_text(html("back")). May throw std::bad_alloc.
+std::string page_text(PageText text);
 
 // Makes text safe inside HTML element content: & < > " ' become entities.
+// May throw std::bad_alloc.
 std::string html_escape(std::string_view text);
 
 // Reads a minimum length the way atoi would (leading white space, an

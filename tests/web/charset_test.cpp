@@ -18,15 +18,9 @@ TEST_F(CharsetTest, ConfiguredNameDecidesDeclarationAndUtf8) {
     bool utf8;
   } cases[] = {
       {nullptr, "gb2312", false},  // the bytes every existing page carries
-      {"GB2312", "gb2312", false},
-      {"UTF-8", "utf-8", true},
-      {"utf-8", "utf-8", true},
-      {"UTF8", "utf-8", true},
-      {"Utf_8", "utf-8", true},
-      {"ISO-8859-1", "iso-8859-1", false},
-      {"UTF-16", "utf-16", false},
-      {"UTF-8x", "utf-8x", false},
-      {"U-T-F-8", "u-t-f-8", false},
+      {"GB2312", "gb2312", false}, {"UTF-8", "utf-8", true},    {"utf-8", "utf-8", true},
+      {"UTF8", "utf-8", true},     {"Utf_8", "utf-8", true},    {"ISO-8859-1", "iso-8859-1", false},
+      {"UTF-16", "utf-16", false}, {"UTF-8x", "utf-8x", false}, {"U-T-F-8", "u-t-f-8", false},
   };
   for (const Case& c : cases) {
     config::ini_file().clear();
