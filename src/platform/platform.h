@@ -19,9 +19,14 @@ void set_invocation_name(std::string_view argv0);
 // was empty. Empty when neither is known.
 std::string program_path();
 
+// Makes the standard streams and the files opened afterwards pass bytes
+// unchanged, where the C runtime would translate line ends. Call first.
+void use_binary_io() noexcept;
+
 // A lock shared by every process of the machine that uses the same name.
-// Backed by a lock file in temp_dir() held with flock, so the
-// kernel releases it when the holder dies: there is no abandoned state.
+// On Linux a lock file in temp_dir() held with flock, so the kernel
+// releases it when the holder dies: there is no abandoned state. On Windows
+// a named mutex; a wait that finds it abandoned fails.
 class NamedLock {
  public:
   explicit NamedLock(std::string name);
@@ -42,7 +47,8 @@ class NamedLock {
 
  private:
   std::string name_;
-  UniqueFd fd_;
+  UniqueFd fd_;            // Linux: the lock file
+  void* mutex_ = nullptr;  // Windows: the mutex
   bool owned_ = false;
 };
 

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 
 namespace larkspur::platform {
 
@@ -55,18 +54,6 @@ bool read_to_end(int fd, std::string& out) {
     if (n < 0) return false;
     out.append(buffer.data(), static_cast<std::size_t>(n));
   }
-}
-
-std::string temp_dir() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
-}
-
-std::string temp_path(std::string_view name) {
-  std::string path = temp_dir();
-  if (path.back() != '/') path += '/';
-  path.append(name);
-  return path;
 }
 
 }  // namespace larkspur::platform

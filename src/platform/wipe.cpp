@@ -1,17 +1,11 @@
 #include "platform/wipe.h"
 
-#include <string.h>
-
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
 
 namespace larkspur::platform {
-
-void secure_wipe(void* data, std::size_t size) noexcept {
-  if (data != nullptr && size != 0) ::explicit_bzero(data, size);
-}
 
 void secure_wipe(std::string& text) noexcept {
   secure_wipe(text.data(), text.capacity());
