@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "platform/file_range.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+
+namespace larkspur::platform {
+
+namespace {
+
+// The fallback's buffer, and the most any one write of it asks for.
+constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
+
+}  // namespace
+
+int open_for_reading(const std::string& path) noexcept {
+  // Non-blocking so that a FIFO put in the file's place cannot hang us.
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+bool file_info(int fd, FileInfo& info) noexcept {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.block_size = st.st_blksize > 0 ? static_cast<std::size_t>(st.st_blksize) : 4096;
+  info.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.regular = S_ISREG(st.st_mode);
+  return true;
+}
+
+bool read_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) noexcept {
+  while (size > 0) {
+    const ssize_t got = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) {
+      errno = EIO;
+      return false;
+    }
+    buffer += got;
+    size -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+bool write_bytes(int fd, const char* data, std::size_t size) noexcept {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    if (put == 0) {
+      errno = EIO;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool RangeCopier::copy(std::uint64_t offset, std::uint64_t length) noexcept {
+  while (length > 0 && in_kernel_) {
+    auto from = static_cast<off_t>(offset);
+    // A single call may copy less than asked; it never passes the file's end.
+    const ssize_t done = ::copy_file_range(in_, &from, out_, nullptr, length, 0);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return false;
+      }
+      in_kernel_ = false;  // refused: nothing was copied by this call
+      break;
+    }
+    if (done == 0) {
+      errno = EIO;  // the source is shorter than when it was read
+      return false;
+    }
+    offset += static_cast<std::uint64_t>(done);
+    length -= static_cast<std::uint64_t>(done);
+  }
+  return length == 0 || copy_through_memory(offset, length);
+}
+
+bool RangeCopier::copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept {
+  if (!buffer_) {
+    buffer_.reset(new (std::nothrow) char[kCopyBuffer]);
+    if (!buffer_) {
+      errno = ENOMEM;
+      return false;
+    }
+  }
+  while (length > 0) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBuffer));
+    if (!read_at(in_, offset, buffer_.get(), piece) || !write_bytes(out_, buffer_.get(), piece)) {
+      return false;
+    }
+    offset += piece;
+    length -= piece;
+  }
+  return true;
+}
+
+bool sync_file(int fd) noexcept { return ::fsync(fd) == 0; }
+
+}  // namespace larkspur::platform

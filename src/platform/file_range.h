@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: Apache-2.0
+// The file calls of the password store: opening the AuthUserFile for reading,
+// bounded reads at an offset, copying a byte range from one file to another
+// and making a file durable. Kept apart so that another operating system can
+// give them its own side (bounded reads and writes, no copy_file_range).
+//
+// System calls made here, after start-up: openat, fstat (newfstatat),
+// pread64, copy_file_range, write, fsync, close.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace larkspur::platform {
+
+// What the store needs to know of an open file.
+struct FileInfo {
+  std::uint64_t size = 0;
+  std::size_t block_size = 4096;  // the file system's preferred unit of I/O
+  std::int64_t modified_ns = 0;
+  bool regular = false;
+};
+
+// Opens `path` read-only without following it into a FIFO's wait or a
+// terminal; -1 with errno on failure.
+int open_for_reading(const std::string& path) noexcept;
+
+// False with errno when fstat fails.
+bool file_info(int fd, FileInfo& info) noexcept;
+
+// Reads exactly `size` bytes at `offset`, resuming after short reads and
+// EINTR. False with errno on an error; a file that ends sooner gives EIO.
+bool read_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) noexcept;
+
+// Copies byte ranges of `in` to `out` at out's current position, in the
+// kernel where it can (copy_file_range: on a file system with shared extents,
+// block-aligned ranges are shared rather than copied). Where the kernel
+// refuses (another file system, an old kernel, a special file), it carries on
+// through a bounded buffer with no visible difference.
+class RangeCopier {
+ public:
+  RangeCopier(int in, int out) noexcept : in_(in), out_(out) {}
+
+  // False with errno on an error; a source that ends sooner gives EIO.
+  bool copy(std::uint64_t offset, std::uint64_t length) noexcept;
+
+ private:
+  bool copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept;
+
+  int in_;
+  int out_;
+  bool in_kernel_ = true;
+  std::unique_ptr<char[]> buffer_;
+};
+
+// Writes every byte at out's current position, resuming after short writes
+// and EINTR. False with errno on failure.
+bool write_bytes(int fd, const char* data, std::size_t size) noexcept;
+
+// Makes the file's data durable. False with errno on failure.
+bool sync_file(int fd) noexcept;
+
+}  // namespace larkspur::platform
