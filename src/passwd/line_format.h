@@ -1,8 +1,5 @@
-// The AuthUserFile line format, as byte positions in the file's text. A line
-// ends at a line feed or at the end of the text. A line holding a colon is a
-// record: the user name runs to the first colon, the hash from there to the
-// first carriage return or the line end. Other lines are kept less the
-// carriage returns that end them.
+// The AuthUserFile line format (described in password_file.h), as byte
+// positions in a window of the file's text.
 #pragma once
 
 #include <cstddef>

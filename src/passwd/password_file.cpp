@@ -1,13 +1,11 @@
-// Reading the AuthUserFile and finding and replacing hashes in memory.
+// Reading the AuthUserFile, finding users and replacing their hashes.
 
 #include "passwd/password_file.h"
 
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "passwd/line_format.h"
@@ -17,31 +15,8 @@ namespace larkspur::passwd {
 
 namespace {
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // No record can carry a user name with a colon or a line feed in it.
 bool can_be_user(std::string_view user) { return user.find_first_of(":\n") == user.npos; }
-
-std::string needle_for(std::string_view user) {
-  std::string needle;
-  needle.reserve(user.size() + 2);
-  needle += '\n';
-  needle += user;
-  needle += ':';
-  return needle;
-}
 
 }  // namespace
 
@@ -51,102 +26,96 @@ bool PasswordFile::load(const std::string& path) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  // A NUL byte would make the system open a shorter name than the one given.
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  // Non-blocking so that a FIFO put in the file's place cannot hang us.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (fd.get() < 0) return false;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  FileBuffer buffer;
-  // A read error must not pass for the end of the file: a later save would
-  // drop every user after the point where reading stopped.
-  if (!buffer.read_from(fd.get(), static_cast<std::size_t>(st.st_size))) return false;
-  loaded_ = std::move(buffer);
-  given_ = std::string();
-  looked_up_ = false;
-  edits_.clear();
-  replacements_.clear();
-  unsaveable_ = false;
+  if (!source_.open(path)) return false;
+  forget_changes();
   return true;
 }
 
 void PasswordFile::parse(std::string text) {
-  loaded_.clear();
-  given_ = std::move(text);
-  looked_up_ = false;
+  source_.assign(std::move(text));
+  forget_changes();
+}
+
+void PasswordFile::forget_changes() {
   edits_.clear();
-  replacements_.clear();
+  carriage_returns_ = CarriageReturns::unknown;
   unsaveable_ = false;
 }
 
-std::string_view PasswordFile::content() const {
-  return loaded_.view().empty() ? std::string_view(given_) : loaded_.view();
+std::vector<PasswordFile::Edit>::const_iterator PasswordFile::edit_at_or_after(
+    std::uint64_t begin) const {
+  return std::lower_bound(edits_.begin(), edits_.end(), begin,
+                          [](const Edit& e, std::uint64_t b) { return e.begin < b; });
 }
 
-// A record of `user` is a line that starts with the name and a colon: it is
-// found by searching for "\n" user ":" rather than by splitting every line.
-std::size_t PasswordFile::find_record(std::string_view user, std::string_view needle,
-                                      std::size_t from) const {
-  std::string_view text = content();
-  if (from == 0 && text.size() > user.size() && text.compare(0, user.size(), user) == 0 &&
-      text[user.size()] == ':') {
-    return user.size() + 1;
-  }
-  if (from >= text.size()) return std::string_view::npos;
-  const void* found =
-      ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
-  if (found == nullptr) return std::string_view::npos;
-  return static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) + needle.size();
-}
-
-const PasswordFile::Edit* PasswordFile::edit_at(std::size_t begin) const {
-  auto it = std::lower_bound(edits_.begin(), edits_.end(), begin,
-                             [](const Edit& e, std::size_t b) { return e.begin < b; });
+const PasswordFile::Edit* PasswordFile::edit_at(std::uint64_t begin) const {
+  auto it = edit_at_or_after(begin);
   return it != edits_.end() && it->begin == begin ? &*it : nullptr;
 }
 
-std::string PasswordFile::find_hash(std::string_view user) const {
-  if (!can_be_user(user)) return {};
+// One pass finds every record of the user and whether the text holds any
+// carriage return, which decides how it is written back. A record of `user`
+// is a line that starts with the name and a colon: windows start at line
+// starts, and inside one it is found by searching for "\n" user ":".
+UserRecords PasswordFile::look_up(std::string_view user) const {
+  UserRecords found;
+  if (!can_be_user(user)) return found;
   try {
-    std::size_t begin = find_record(user, needle_for(user), 0);
-    looked_up_ = false;
-    looked_up_user_.assign(user);
-    looked_up_begin_ = begin;
-    looked_up_ = true;
-    if (begin == std::string_view::npos) return {};
-    if (const Edit* edit = edit_at(begin)) return replacements_[edit->hash];
-    std::string_view text = content();
-    return std::string(text.substr(begin, hash_end(text, begin) - begin));
+    std::string needle;
+    needle.reserve(user.size() + 2);
+    needle.append(1, '\n').append(user).append(1, ':');
+    LineWindows windows(source_);
+    while (windows.next()) {
+      const std::string_view text = windows.text();
+      if (!found.carriage_return) {
+        found.carriage_return = std::memchr(text.data(), '\r', text.size()) != nullptr;
+      }
+      auto add = [&](std::size_t begin) {
+        const std::uint64_t at = windows.offset() + begin;
+        const std::size_t end = hash_end(text, begin);
+        if (found.spans.empty()) {
+          const Edit* edit = edit_at(at);
+          found.hash = edit != nullptr ? std::string_view(edit->hash) : text.substr(begin, end - begin);
+        }
+        found.spans.push_back({at, windows.offset() + end});
+      };
+      if (text.size() > user.size() && text.starts_with(user) && text[user.size()] == ':') {
+        add(user.size() + 1);
+      }
+      for (std::size_t from = 0; from < text.size();) {
+        const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+        if (hit == nullptr) break;
+        from = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) + needle.size();
+        add(from);
+      }
+    }
+    found.scan = windows.failed() ? UserRecords::Scan::failed : UserRecords::Scan::done;
   } catch (const std::bad_alloc&) {
-    return {};  // reads as an unknown user: the change is refused
+    found.scan = UserRecords::Scan::failed;
   }
+  if (found.scan == UserRecords::Scan::failed) {
+    found.hash.clear();
+    found.spans.clear();
+  }
+  return found;
 }
 
-void PasswordFile::set_hash(std::string_view user, std::string_view hash) {
+void PasswordFile::set_hash(const UserRecords& records, std::string_view hash) {
   // A line break in a hash would write extra lines, even extra users.
-  if (hash.find_first_of("\r\n") != std::string_view::npos) {
+  if (hash.find_first_of("\r\n") != std::string_view::npos ||
+      records.scan == UserRecords::Scan::failed) {
     unsaveable_ = true;
     return;
   }
-  if (!can_be_user(user)) return;
+  if (records.scan == UserRecords::Scan::skipped) return;
+  carriage_returns_ = records.carriage_return ? CarriageReturns::some : CarriageReturns::none;
   try {
-    const std::string needle = needle_for(user);
-    std::size_t index = std::string::npos;
-    // The change looks the user up first: the search need not be repeated.
-    std::size_t begin =
-        looked_up_ && looked_up_user_ == user ? looked_up_begin_ : find_record(user, needle, 0);
-    for (; begin != std::string_view::npos; begin = find_record(user, needle, begin)) {
-      if (index == std::string::npos) {
-        replacements_.emplace_back(hash);
-        index = replacements_.size() - 1;
-      }
-      auto it = std::lower_bound(edits_.begin(), edits_.end(), begin,
-                                 [](const Edit& e, std::size_t b) { return e.begin < b; });
-      if (it != edits_.end() && it->begin == begin) {
-        it->hash = index;
+    for (const UserRecords::Span& span : records.spans) {
+      auto it = edits_.begin() + (edit_at_or_after(span.begin) - edits_.cbegin());
+      if (it != edits_.end() && it->begin == span.begin) {
+        it->hash.assign(hash);
       } else {
-        edits_.insert(it, Edit{begin, hash_end(content(), begin), index});
+        edits_.insert(it, Edit{span.begin, span.end, std::string(hash)});
       }
     }
   } catch (const std::bad_alloc&) {
@@ -155,57 +124,72 @@ void PasswordFile::set_hash(std::string_view user, std::string_view hash) {
 }
 
 void PasswordFile::visit_records(void (*f)(void*, const PasswordRecord&), void* context) const {
-  std::string_view text = content();
-  for (std::size_t pos = 0; pos < text.size();) {
-    LineSpan line = line_at(text, pos);
-    pos = next_line(text, line);
-    if (!line.is_record()) continue;
-    PasswordRecord record{text.substr(line.begin, line.colon - line.begin), {}};
-    if (const Edit* edit = edit_at(line.colon + 1)) {
-      record.hash = replacements_[edit->hash];
-    } else {
-      record.hash = text.substr(line.colon + 1, line.kept_end - line.colon - 1);
+  LineWindows windows(source_);
+  while (windows.next()) {
+    const std::string_view text = windows.text();
+    for (std::size_t pos = 0; pos < text.size();) {
+      LineSpan line = line_at(text, pos);
+      pos = next_line(text, line);
+      if (!line.is_record()) continue;
+      PasswordRecord record{text.substr(line.begin, line.colon - line.begin), {}};
+      if (const Edit* edit = edit_at(windows.offset() + line.colon + 1)) {
+        record.hash = edit->hash;
+      } else {
+        record.hash = text.substr(line.colon + 1, line.kept_end - line.colon - 1);
+      }
+      f(context, record);
     }
-    f(context, record);
   }
 }
 
-// The text to write, as ranges of the text held and of the replaced hashes.
+bool PasswordFile::has_carriage_return(bool& found) const {
+  if (carriage_returns_ != CarriageReturns::unknown) {
+    found = carriage_returns_ == CarriageReturns::some;
+    return true;
+  }
+  found = false;
+  LineWindows windows(source_);
+  while (!found && windows.next()) {
+    found = std::memchr(windows.text().data(), '\r', windows.text().size()) != nullptr;
+  }
+  return !windows.failed();
+}
+
 // Without carriage returns every line goes out as it came in, so the text is
-// passed on in the few long runs between replaced hashes. Otherwise line by
-// line; line feeds are then taken from the text where one follows in place,
-// so that a sink can still join neighbouring lines.
-void PasswordFile::emit(SegmentSink& sink) const {
-  static constexpr char kLineFeed = '\n';
-  std::string_view text = content();
-  if (text.empty()) return;
-  if (std::memchr(text.data(), '\r', text.size()) == nullptr) {
-    std::size_t pos = 0;
+// passed on as the few long ranges between replaced hashes. Otherwise line
+// by line, each line rewritten from memory.
+bool PasswordFile::emit(SegmentSink& sink) const {
+  const std::uint64_t size = source_.size();
+  bool carriage_return = false;
+  if (size == 0) return true;
+  if (!has_carriage_return(carriage_return)) return false;
+  if (!carriage_return) {
+    std::uint64_t pos = 0;
     for (const Edit& edit : edits_) {
-      sink.add(text.data() + pos, edit.begin - pos);
-      sink.add(replacements_[edit.hash].data(), replacements_[edit.hash].size());
+      if (!sink.copy(pos, edit.begin - pos) || !sink.literal(edit.hash)) return false;
       pos = edit.end;
     }
-    sink.add(text.data() + pos, text.size() - pos);
-    if (text.back() != '\n') sink.add(&kLineFeed, 1);
-    return;
+    if (!sink.copy(pos, size - pos)) return false;
+    std::string last;
+    if (!source_.append_to(last, size - 1, 1)) return false;
+    return last == "\n" || sink.literal("\n");
   }
-  auto edit = edits_.begin();
-  for (std::size_t pos = 0; pos < text.size();) {
-    LineSpan line = line_at(text, pos);
-    pos = next_line(text, line);
-    if (line.is_record() && edit != edits_.end() && edit->begin == line.colon + 1) {
-      const std::string& hash = replacements_[edit->hash];
-      sink.add(text.data() + line.begin, line.colon + 1 - line.begin);
-      sink.add(hash.data(), hash.size());
-      sink.add(&kLineFeed, 1);
-      ++edit;
-      continue;
+  LineWindows windows(source_);
+  while (windows.next()) {
+    const std::string_view text = windows.text();
+    for (std::size_t pos = 0; pos < text.size();) {
+      const LineSpan line = line_at(text, pos);
+      pos = next_line(text, line);
+      const Edit* edit = line.is_record() ? edit_at(windows.offset() + line.colon + 1) : nullptr;
+      const bool ok =
+          edit != nullptr
+              ? sink.literal(text.substr(line.begin, line.colon + 1 - line.begin)) &&
+                    sink.literal(edit->hash)
+              : sink.literal(text.substr(line.begin, line.kept_end - line.begin));
+      if (!ok || !sink.literal("\n")) return false;
     }
-    sink.add(text.data() + line.begin, line.kept_end - line.begin);
-    const bool in_place = line.kept_end < text.size() && text[line.kept_end] == '\n';
-    sink.add(in_place ? text.data() + line.kept_end : &kLineFeed, 1);
   }
+  return !windows.failed();
 }
 
 }  // namespace larkspur::passwd

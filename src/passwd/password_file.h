@@ -1,28 +1,6 @@
-// The Apache AuthUserFile in memory: records of "user:hash" in file order.
-// Lines without a colon are no records, yet they keep their places and are
-// written back unchanged.
-#pragma once
-
-#include <cstddef>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <type_traits>
-#include <vector>
-
-#include "passwd/file_buffer.h"
-
-namespace larkspur::passwd {
-
-// One record as seen from outside: views into the PasswordFile, valid until
-// the next non-const call on it.
-struct PasswordRecord {
-  std::string_view user;
-  std::string_view hash;
-};
-
-class SegmentSink;
-
+// The Apache AuthUserFile: records of "user:hash" in file order, read where
+// they lie and rewritten with only the changed hashes taken from memory.
+//
 // Line format, as read: lines end at a line feed (the last one need not).
 // A line holding a colon is a record: the user name is everything before the
 // first colon, the hash everything after it up to the first carriage return.
@@ -30,36 +8,74 @@ class SegmentSink;
 // less the carriage returns that end it. As written: every line ends with
 // exactly one line feed; records as user ":" hash. Text written so comes back
 // unchanged from the next rewrite.
-//
-// The text is held as read and never indexed: lookups search it for the
-// user's line start, and only the replaced hashes are kept on the side.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "passwd/text_source.h"
+
+namespace larkspur::passwd {
+
+// One record as seen from outside: views valid during the call they are
+// passed to.
+struct PasswordRecord {
+  std::string_view user;
+  std::string_view hash;
+};
+
+// Every record of one user, found in one pass over the text.
+struct UserRecords {
+  struct Span {
+    std::uint64_t begin;  // of the hash in the text held
+    std::uint64_t end;
+  };
+  enum class Scan { skipped, done, failed };
+
+  Scan scan = Scan::skipped;  // skipped: no record can carry this name
+  std::string hash;           // of the first record, as it stands now
+  std::vector<Span> spans;    // in text order; empty for an unknown user
+  bool carriage_return = false;  // anywhere in the text
+};
+
+class SegmentSink;
+
 class PasswordFile {
  public:
-  PasswordFile() = default;
-  PasswordFile(PasswordFile&&) noexcept = default;
-  PasswordFile& operator=(PasswordFile&&) noexcept = default;
-
-  // True when the file could be opened and read (even with no record).
-  // `path` is kept even when this fails; the lines held before then stay.
+  // True when the file could be opened as a regular file (even with no
+  // record). It is read only as needed and held open until the next load;
+  // `path` is kept even when this fails, the text held before then stays.
   bool load(const std::string& path);
-  // Replaces every line and record by those of `text` (what load does after
-  // reading).
+  // Holds `text` instead of a file, with no change made yet.
   void parse(std::string text);
-  // A copy of the first matching record's hash, or empty.
-  std::string find_hash(std::string_view user) const;
-  // Gives every record of `user` the new hash. A hash holding a line feed or
-  // carriage return, or no memory to keep it, leaves the file unsaveable
-  // rather than silently unchanged.
-  void set_hash(std::string_view user, std::string_view hash);
+
+  // Reads the whole text once. Never throws: running out of memory or a read
+  // error gives Scan::failed.
+  UserRecords look_up(std::string_view user) const;
+  // The first record's hash, or empty (also when look_up failed).
+  std::string find_hash(std::string_view user) const { return look_up(user).hash; }
+  // Gives every record of a look_up of this text the new hash. A hash holding
+  // a line feed or carriage return, a failed look_up or no memory to keep it
+  // leave the file unsaveable rather than silently unchanged.
+  void set_hash(const UserRecords& records, std::string_view hash);
+  void set_hash(std::string_view user, std::string_view hash) { set_hash(look_up(user), hash); }
+
   // Rewrites the file through "<path>.tmp" and one atomic replace, the new
   // file taking the old one's permission bits, and its owner and group where
   // permitted. True only when the new text is in place and durable; on false
-  // the file holds what it held and no temporary file of ours is left.
+  // the file holds what it held, no temporary file of ours is left and errno
+  // says why. A file changed in place by another program since load is not
+  // overwritten (ESTALE).
   bool save() const;
 
   const std::string& path() const { return path_; }
 
-  // The exact bytes save would write; false when memory ran out.
+  // The exact bytes save would write; false when memory ran out or reading
+  // failed.
   bool text(std::string& out) const;
 
   // Calls f(const PasswordRecord&) for each record in file order.
@@ -71,32 +87,27 @@ class PasswordFile {
   }
 
  private:
-  // The stored hash at [begin, end) of the text reads replacements_[hash].
+  // The hash at [begin, end) of the text is replaced by `hash`.
   struct Edit {
-    std::size_t begin;
-    std::size_t end;
-    std::size_t hash;
+    std::uint64_t begin;
+    std::uint64_t end;
+    std::string hash;
   };
+  enum class CarriageReturns { unknown, none, some };
 
-  std::string_view content() const;
-  // Where the hash of the first record of `user` at or after `from` begins;
-  // npos when there is none.
-  std::size_t find_record(std::string_view user, std::string_view needle, std::size_t from) const;
-  const Edit* edit_at(std::size_t begin) const;
+  std::vector<Edit>::const_iterator edit_at_or_after(std::uint64_t begin) const;
+  const Edit* edit_at(std::uint64_t begin) const;
   void visit_records(void (*f)(void*, const PasswordRecord&), void* context) const;
-  void emit(SegmentSink& sink) const;
+  bool has_carriage_return(bool& found) const;
+  bool emit(SegmentSink& sink) const;
+  bool write_and_replace(const std::string& temp) const;
+  void forget_changes();
 
   std::string path_;
-  FileBuffer loaded_;        // the text, when load read it
-  std::string given_;        // the text, when parse was given it
+  TextSource source_;
   std::vector<Edit> edits_;  // in text order
-  std::vector<std::string> replacements_;
+  CarriageReturns carriage_returns_ = CarriageReturns::unknown;
   bool unsaveable_ = false;
-  // Where find_hash found the first record of a user, for the set_hash that
-  // follows it. This makes even const calls unsafe to share between threads.
-  mutable bool looked_up_ = false;
-  mutable std::string looked_up_user_;
-  mutable std::size_t looked_up_begin_ = 0;
 };
 
 }  // namespace larkspur::passwd

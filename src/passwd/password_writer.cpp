@@ -3,86 +3,137 @@
 // server and a crash at any moment find either the old file or the new one.
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
 #include "passwd/password_file.h"
 #include "passwd/segment_sink.h"
+#include "platform/file_range.h"
 #include "platform/platform.h"
+#include "platform/posix_io.h"
 
 namespace larkspur::passwd {
 
 namespace {
 
-// Joins ranges that touch in memory and hands them to writev in batches, so
-// that the text reaches the file without being copied into one buffer.
-class DescriptorSink final : public SegmentSink {
+// Writes the new file. Ranges of the old text that fill whole blocks of the
+// new file, at the same place within a block in both, go file to file: a file
+// system with shared extents then shares them instead of copying. Everything
+// else, the blocks holding a changed hash among them, is gathered in memory
+// and written in pieces of at most kPending bytes.
+class FileSink final : public SegmentSink {
  public:
-  explicit DescriptorSink(int fd) : fd_(fd) {}
-
-  void add(const char* data, std::size_t size) override {
-    if (size == 0 || failed_) return;
-    if (count_ > 0) {
-      iovec& last = iov_[count_ - 1];
-      if (static_cast<const char*>(last.iov_base) + last.iov_len == data) {
-        last.iov_len += size;
-        return;
-      }
-      if (count_ == iov_.size() && !flush()) return;
-    }
-    iov_[count_++] = {const_cast<char*>(data), size};
+  FileSink(const TextSource& source, int fd)
+      : source_(source), fd_(fd), copier_(source.fd(), fd), block_(source.block_size()) {
+    pending_.reserve(kPending);
   }
 
-  // Writes what is pending; false once any write has failed.
-  bool flush() {
-    std::size_t first = 0;
-    while (!failed_ && first < count_) {
-      ssize_t written = ::writev(fd_, &iov_[first], static_cast<int>(count_ - first));
-      if (written < 0) {
-        if (errno != EINTR) failed_ = true;
-        continue;
-      }
-      if (written == 0) {
-        failed_ = true;
-        break;
-      }
-      // A partial write: skip what went out, resume inside the next range.
-      auto left = static_cast<std::size_t>(written);
-      while (first < count_ && left >= iov_[first].iov_len) left -= iov_[first++].iov_len;
-      if (left > 0) {
-        iov_[first].iov_base = static_cast<char*>(iov_[first].iov_base) + left;
-        iov_[first].iov_len -= left;
-      }
+  bool literal(std::string_view bytes) override {
+    if (failed_) return false;
+    if (pending_.size() + bytes.size() > kPending && !flush()) return false;
+    out_ += bytes.size();
+    if (bytes.size() < kPending) {
+      pending_.append(bytes);
+      return true;
     }
-    count_ = 0;
-    return !failed_;
+    return check(platform::write_bytes(fd_, bytes.data(), bytes.size()));
+  }
+
+  bool copy(std::uint64_t offset, std::uint64_t length) override {
+    if (failed_) return false;
+    if (!source_.is_file()) {
+      return literal(source_.memory().substr(static_cast<std::size_t>(offset),
+                                             static_cast<std::size_t>(length)));
+    }
+    if (offset % block_ != out_ % block_) {
+      // Shifted by a hash of another length: no block lines up, but the
+      // kernel still copies without a trip through our memory.
+      return flush() && copy_in_kernel(offset, length);
+    }
+    const std::uint64_t head = std::min<std::uint64_t>(length, (block_ - out_ % block_) % block_);
+    if (!gather(offset, head)) return false;
+    offset += head;
+    length -= head;
+    // The text's last block is whole enough: it ends both files.
+    const std::uint64_t whole = offset + length == source_.size() ? length : length - length % block_;
+    if (whole > 0 && !(flush() && copy_in_kernel(offset, whole))) return false;
+    return gather(offset + whole, length - whole);
+  }
+
+  // Writes what is still pending; false once anything has failed.
+  bool flush() {
+    if (failed_) return false;
+    const bool ok = platform::write_bytes(fd_, pending_.data(), pending_.size());
+    pending_.clear();
+    return check(ok);
   }
 
  private:
+  static constexpr std::size_t kPending = std::size_t{1} << 20;
+
+  bool check(bool ok) {
+    failed_ = failed_ || !ok;
+    return ok;
+  }
+
+  // Reads [offset, offset + length) of the old text into the pending bytes.
+  bool gather(std::uint64_t offset, std::uint64_t length) {
+    while (length > 0) {
+      if (pending_.size() == kPending && !flush()) return false;
+      const auto piece = static_cast<std::size_t>(
+          std::min<std::uint64_t>(length, kPending - pending_.size()));
+      if (!check(source_.append_to(pending_, offset, piece))) return false;
+      out_ += piece;
+      offset += piece;
+      length -= piece;
+    }
+    return true;
+  }
+
+  bool copy_in_kernel(std::uint64_t offset, std::uint64_t length) {
+    out_ += length;
+    return check(copier_.copy(offset, length));
+  }
+
+  const TextSource& source_;
   int fd_;
+  platform::RangeCopier copier_;
+  std::uint64_t block_;
+  std::uint64_t out_ = 0;  // bytes of the new file so far, pending ones included
+  std::string pending_;
   bool failed_ = false;
-  std::size_t count_ = 0;
-  std::array<iovec, IOV_MAX> iov_{};
 };
 
 class SizeSink final : public SegmentSink {
  public:
-  void add(const char*, std::size_t size) override { total += size; }
+  bool literal(std::string_view bytes) override {
+    total += bytes.size();
+    return true;
+  }
+  bool copy(std::uint64_t, std::uint64_t length) override {
+    total += static_cast<std::size_t>(length);
+    return true;
+  }
   std::size_t total = 0;
 };
 
 class StringSink final : public SegmentSink {
  public:
-  explicit StringSink(std::string& out) : out_(out) {}
-  void add(const char* data, std::size_t size) override { out_.append(data, size); }
+  StringSink(const TextSource& source, std::string& out) : source_(source), out_(out) {}
+  bool literal(std::string_view bytes) override {
+    out_.append(bytes);
+    return true;
+  }
+  bool copy(std::uint64_t offset, std::uint64_t length) override {
+    return source_.append_to(out_, offset, static_cast<std::size_t>(length));
+  }
 
  private:
+  const TextSource& source_;
   std::string& out_;
 };
 
@@ -103,55 +154,58 @@ bool copy_attributes(int fd, const std::string& path) {
 
 bool PasswordFile::text(std::string& out) const {
   out.clear();
-  SizeSink size;
-  emit(size);
   try {
+    SizeSink size;
+    if (!emit(size)) return false;
     out.reserve(size.total);
+    StringSink sink(source_, out);
+    if (emit(sink)) return true;
   } catch (const std::bad_alloc&) {
-    return false;
   }
-  StringSink sink(out);
-  emit(sink);  // within the reserved room: cannot throw
-  return true;
+  out.clear();
+  return false;
 }
 
 bool PasswordFile::save() const {
-  if (unsaveable_ || path_.empty() || path_.find('\0') != std::string::npos) return false;
-  std::string temp;
-  try {
-    temp = path_ + ".tmp";
-  } catch (const std::bad_alloc&) {
+  if (unsaveable_ || path_.empty() || path_.find('\0') != std::string::npos) {
+    errno = EINVAL;
     return false;
   }
+  if (!source_.unchanged()) return false;
+  try {
+    return write_and_replace(path_ + ".tmp");
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return false;
+  }
+}
 
+bool PasswordFile::write_and_replace(const std::string& temp) const {
   // Private until complete; a symlink or FIFO planted under the temporary
   // name makes the open fail instead of sending the text elsewhere. A stale
   // file is emptied only once it is known to have no other name: a hard link
   // to some other file must not empty that file.
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0) return false;
+  platform::UniqueFd fd(
+      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  if (!fd) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
-    ::close(fd);  // not a file we made: leave it where it is
+  if (::fstat(fd.get(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    errno = EEXIST;  // not a file we made: leave it where it is
     return false;
   }
-  if (::ftruncate(fd, 0) != 0) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return false;
-  }
-
-  bool ok = copy_attributes(fd, path_);
+  bool ok = ::ftruncate(fd.get(), 0) == 0 && copy_attributes(fd.get(), path_);
   if (ok) {
-    DescriptorSink sink(fd);
-    emit(sink);
-    ok = sink.flush();
+    FileSink sink(source_, fd.get());
+    ok = emit(sink) && sink.flush();
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
+  ok = ok && platform::sync_file(fd.get());
+  ok = fd.close() && ok;
   if (ok && platform::replace_file(temp, path_)) return true;
   // No half-written or unplaced copy of the hashes is left behind.
+  const int error = errno;
   ::unlink(temp.c_str());
+  errno = error;
   return false;
 }
 

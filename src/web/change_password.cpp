@@ -104,7 +104,12 @@ Outcome update_password_file(Secrets& s) {
   if (!file.load(config::ini_file().get("path", "auth_user_file"))) {
     return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
   }
-  const std::string stored = file.find_hash(user);
+  // One pass over the file finds every record of the user for the change.
+  const passwd::UserRecords records = file.look_up(user);
+  if (records.scan == passwd::UserRecords::Scan::failed) {
+    return Outcome{page_text("server_error", "Server error") + "....", "No authuserfile configed"};
+  }
+  const std::string& stored = records.hash;
   if (stored.empty()) {
     return Outcome{shown + ":" + page_text(html("old_password_error")) + ".",
                    user + ":no this user"};
@@ -118,7 +123,7 @@ Outcome update_password_file(Secrets& s) {
   const bool encoded =
       passwd::encode_password(s.new_password.data(), s.hash.data(), s.hash.size()) == 0 &&
       s.hash[0] != '\0';
-  if (encoded) file.set_hash(user, s.hash.data());
+  if (encoded) file.set_hash(records, s.hash.data());
   if (!encoded || !file.save()) {
     return Outcome{shown + ":" + page_text(html("change_password_failed")),
                    user + ":change password failed"};

@@ -15,6 +15,7 @@
 
 #include "passwd/password_file.h"
 #include "support/process.h"
+#include "support/scratch_xfs.h"
 
 namespace larkspur::passwd {
 namespace {
@@ -148,21 +149,34 @@ std::string big_file(const std::string& hash_prefix) {
   return text;
 }
 
+// Puts `text` in place as a new file, as a save does, so that a file loaded
+// from `path` before keeps its own text.
+void replace_with(const std::string& path, const std::string& text) {
+  test::write_file(path + ".new", text);
+  ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
 // A writer killed at any moment leaves exactly the old text or the new one,
-// never a mixture, a truncation or no file.
-TEST(CrashTest, KilledWriterLeavesOneWholeText) {
-  test::TempDir dir;
-  const std::string path = dir.file("users");
-  const std::string a = big_file("$apr1$aaaaaaaa$"), b = big_file("$apr1$bbbbbbbb$xyz");
+// never a mixture, a truncation or no file. One save changes a hash in place
+// (whole blocks around it shared or copied), the other a hash of another
+// length (everything after it shifts).
+void kill_writers_and_check(const std::string& dir) {
+  const std::string path = dir + "/users";
   PasswordFile file_a, file_b;
-  test::write_file(path, b);
+  replace_with(path, big_file("$apr1$bbbbbbbb$xyz"));
   ASSERT_TRUE(file_b.load(path));
-  test::write_file(path, a);
+  file_b.set_hash("user7", "$apr1$cccccccc$longer than it was");
+  replace_with(path, big_file("$apr1$aaaaaaaa$"));
   ASSERT_TRUE(file_a.load(path));
+  file_a.set_hash("user19000", "$apr1$dddddddd$19000");
+  std::string a, b;
+  ASSERT_TRUE(file_a.text(a));
+  ASSERT_TRUE(file_b.text(b));
 
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(file_b.save());
   ASSERT_TRUE(file_a.save());
+  ASSERT_EQ(test::read_file(path), a);
   const auto save_time = std::max<long>(1, std::chrono::duration_cast<std::chrono::microseconds>(
                                                std::chrono::steady_clock::now() - start)
                                                    .count() /
@@ -203,6 +217,17 @@ TEST(CrashTest, KilledWriterLeavesOneWholeText) {
   // And a stale temporary file from a killed writer does no harm.
   ASSERT_TRUE(file_b.save());
   EXPECT_EQ(test::read_file(path), b);
+}
+
+TEST(CrashTest, KilledWriterLeavesOneWholeText) {
+  test::TempDir dir;
+  kill_writers_and_check(dir.path());
+}
+
+TEST(CrashTest, KilledWriterLeavesOneWholeTextWithSharedExtents) {
+  test::ScratchXfs xfs;
+  if (!xfs.mounted()) GTEST_SKIP() << xfs.reason();
+  kill_writers_and_check(xfs.dir());
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "passwd/text_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace larkspur::passwd {
+
+namespace {
+
+// Small enough to stay in the cache while it is searched twice, large
+// enough that the reads cost little next to the searching.
+constexpr std::size_t kWindow = std::size_t{1} << 20;
+
+}  // namespace
+
+bool TextSource::open(const std::string& path) {
+  // A NUL byte would make the system open a shorter name than the one given.
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    errno = ENOENT;
+    return false;
+  }
+  platform::UniqueFd fd(platform::open_for_reading(path));
+  if (!fd) return false;
+  platform::FileInfo info;
+  if (!platform::file_info(fd.get(), info)) return false;
+  if (!info.regular) {
+    errno = EINVAL;
+    return false;
+  }
+  fd_ = std::move(fd);
+  info_ = info;
+  given_ = std::string();
+  return true;
+}
+
+void TextSource::assign(std::string text) {
+  fd_.reset();
+  info_ = platform::FileInfo();
+  given_ = std::move(text);
+}
+
+bool TextSource::append_to(std::string& out, std::uint64_t offset, std::size_t size) const {
+  if (!is_file()) {
+    out.append(given_, static_cast<std::size_t>(offset), size);
+    return true;
+  }
+  const std::size_t old_size = out.size();
+  out.resize(old_size + size);
+  if (platform::read_at(fd_.get(), offset, out.data() + old_size, size)) return true;
+  out.resize(old_size);
+  return false;
+}
+
+bool TextSource::unchanged() const {
+  if (!is_file()) return true;
+  platform::FileInfo now;
+  if (!platform::file_info(fd_.get(), now)) return false;
+  if (now.size == info_.size && now.modified_ns == info_.modified_ns) return true;
+  errno = ESTALE;
+  return false;
+}
+
+bool LineWindows::reserve(std::size_t capacity) {
+  if (capacity <= capacity_) return true;
+  buffer_.reset(new (std::nothrow) char[capacity]);
+  capacity_ = buffer_ ? capacity : 0;
+  if (!buffer_) errno = ENOMEM;
+  return buffer_ != nullptr;
+}
+
+bool LineWindows::next() {
+  if (failed_) return false;
+  if (!source_.is_file()) {
+    // Text in memory is one window.
+    if (next_ > 0 || source_.memory().empty()) return false;
+    text_ = source_.memory();
+    next_ = text_.size();
+    return true;
+  }
+  const std::uint64_t size = source_.size();
+  offset_ = next_;
+  if (offset_ >= size) return false;
+  std::uint64_t room = std::max(capacity_, kWindow);
+  for (;;) {
+    const auto want = static_cast<std::size_t>(std::min(size - offset_, room));
+    if (!reserve(want) || !platform::read_at(source_.fd(), offset_, buffer_.get(), want)) {
+      failed_ = true;
+      return false;
+    }
+    std::string_view window(buffer_.get(), want);
+    if (offset_ + want < size) {
+      // End the window after its last line feed; the rest is read again.
+      const std::size_t last = window.rfind('\n');
+      if (last == std::string_view::npos) {
+        room *= 2;  // one line longer than the window: read it whole
+        continue;
+      }
+      window = window.substr(0, last + 1);
+    }
+    text_ = window;
+    next_ = offset_ + window.size();
+    return true;
+  }
+}
+
+}  // namespace larkspur::passwd

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: Apache-2.0
+// The text of an AuthUserFile: an open file read in bounded windows, or a
+// string given in memory. No private copy of a file is ever made, so memory
+// stays the same at a thousand users or ten million.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/file_range.h"
+#include "platform/posix_io.h"
+
+namespace larkspur::passwd {
+
+class TextSource {
+ public:
+  // Opens a regular file; false with errno otherwise, leaving this as it was.
+  bool open(const std::string& path);
+  // Holds `text` instead of a file.
+  void assign(std::string text);
+
+  bool is_file() const { return fd_.valid(); }
+  int fd() const { return fd_.get(); }
+  std::uint64_t size() const { return is_file() ? info_.size : given_.size(); }
+  std::size_t block_size() const { return info_.block_size; }
+  // The given text; empty for a file.
+  std::string_view memory() const { return given_; }
+
+  // Appends [offset, offset + size) to `out`. False with errno on a read
+  // error or when the file ended sooner. May throw std::bad_alloc.
+  bool append_to(std::string& out, std::uint64_t offset, std::size_t size) const;
+  // False with errno when the file is no longer the one opened: another
+  // program changed it in place since, so its offsets mean nothing now.
+  bool unchanged() const;
+
+ private:
+  platform::UniqueFd fd_;
+  platform::FileInfo info_;
+  std::string given_;
+};
+
+// Walks a text in windows of whole lines (the text's last line may lack its
+// line feed). A window of a file is at most a MiB unless one line is longer.
+class LineWindows {
+ public:
+  explicit LineWindows(const TextSource& source) : source_(source) {}
+
+  // Moves to the next window; false at the end or on a read error.
+  bool next();
+  bool failed() const { return failed_; }
+  std::string_view text() const { return text_; }
+  // Where text() starts in the whole text.
+  std::uint64_t offset() const { return offset_; }
+
+ private:
+  bool reserve(std::size_t capacity);
+
+  const TextSource& source_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::string_view text_;
+  std::uint64_t offset_ = 0;
+  std::uint64_t next_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace larkspur::passwd
