@@ -11,9 +11,9 @@ namespace larkspur::passwd {
 
 namespace {
 
-// Small enough to stay in the cache while it is searched twice, large
-// enough that the reads cost little next to the searching.
-constexpr std::size_t kWindow = std::size_t{1} << 20;
+// Large enough that mapping and unmapping cost little next to searching,
+// small enough that the mapped pages never add up to a large file.
+constexpr std::uint64_t kWindow = std::uint64_t{4} << 20;
 
 }  // namespace
 
@@ -64,14 +64,6 @@ bool TextSource::unchanged() const {
   return false;
 }
 
-bool LineWindows::reserve(std::size_t capacity) {
-  if (capacity <= capacity_) return true;
-  buffer_.reset(new (std::nothrow) char[capacity]);
-  capacity_ = buffer_ ? capacity : 0;
-  if (!buffer_) errno = ENOMEM;
-  return buffer_ != nullptr;
-}
-
 bool LineWindows::next() {
   if (failed_) return false;
   if (!source_.is_file()) {
@@ -83,22 +75,19 @@ bool LineWindows::next() {
   }
   const std::uint64_t size = source_.size();
   offset_ = next_;
+  view_.reset();
   if (offset_ >= size) return false;
-  std::uint64_t room = std::max(capacity_, kWindow);
-  for (;;) {
+  for (std::uint64_t room = kWindow;; room *= 2) {
     const auto want = static_cast<std::size_t>(std::min(size - offset_, room));
-    if (!reserve(want) || !platform::read_at(source_.fd(), offset_, buffer_.get(), want)) {
+    if (!view_.map(source_.fd(), offset_, want)) {
       failed_ = true;
       return false;
     }
-    std::string_view window(buffer_.get(), want);
+    std::string_view window(view_.data(), want);
     if (offset_ + want < size) {
-      // End the window after its last line feed; the rest is read again.
+      // End the window after its last line feed; the rest comes next.
       const std::size_t last = window.rfind('\n');
-      if (last == std::string_view::npos) {
-        room *= 2;  // one line longer than the window: read it whole
-        continue;
-      }
+      if (last == std::string_view::npos) continue;  // one line longer than the window
       window = window.substr(0, last + 1);
     }
     text_ = window;

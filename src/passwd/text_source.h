@@ -43,7 +43,8 @@ class TextSource {
 };
 
 // Walks a text in windows of whole lines (the text's last line may lack its
-// line feed). A window of a file is at most a MiB unless one line is longer.
+// line feed). A window of a file is a read-only view of at most 4 MiB unless
+// one line is longer; it is unmapped before the next one is made.
 class LineWindows {
  public:
   explicit LineWindows(const TextSource& source) : source_(source) {}
@@ -56,11 +57,8 @@ class LineWindows {
   std::uint64_t offset() const { return offset_; }
 
  private:
-  bool reserve(std::size_t capacity);
-
   const TextSource& source_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_ = 0;
+  platform::FileView view_;
   std::string_view text_;
   std::uint64_t offset_ = 0;
   std::uint64_t next_ = 0;

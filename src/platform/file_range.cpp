@@ -2,6 +2,7 @@
 #include "platform/file_range.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,37 @@ bool read_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) noexc
     offset += static_cast<std::uint64_t>(got);
   }
   return true;
+}
+
+bool FileView::map(int fd, std::uint64_t offset, std::size_t size) noexcept {
+  reset();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  if (static_cast<std::uint64_t>(st.st_size) < offset + size) {
+    errno = ESTALE;
+    return false;
+  }
+  static const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = offset - offset % page;
+  const auto length = static_cast<std::size_t>(offset - start) + size;
+  // Populated at once: the pages are in the page cache, so this only maps
+  // them, without a fault per page.
+  void* mapping = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd,
+                         static_cast<off_t>(start));
+  if (mapping == MAP_FAILED) return false;
+  mapping_ = mapping;
+  mapped_ = length;
+  data_ = static_cast<const char*>(mapping) + (offset - start);
+  size_ = size;
+  return true;
+}
+
+void FileView::reset() noexcept {
+  if (mapping_ != nullptr) ::munmap(mapping_, mapped_);
+  mapping_ = nullptr;
+  mapped_ = 0;
+  data_ = nullptr;
+  size_ = 0;
 }
 
 bool write_bytes(int fd, const char* data, std::size_t size) noexcept {

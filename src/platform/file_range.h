@@ -5,7 +5,7 @@
 // give them its own side (bounded reads and writes, no copy_file_range).
 //
 // System calls made here, after start-up: openat, fstat (newfstatat),
-// pread64, copy_file_range, write, fsync, close.
+// mmap, munmap, pread64, copy_file_range, write, fsync, close.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +33,31 @@ bool file_info(int fd, FileInfo& info) noexcept;
 // Reads exactly `size` bytes at `offset`, resuming after short reads and
 // EINTR. False with errno on an error; a file that ends sooner gives EIO.
 bool read_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) noexcept;
+
+// A read-only view of part of a file, mapped rather than copied: searching a
+// file of tens of megabytes then costs no copy of it. The mapping is made
+// only after checking that the file still reaches that far, so that a file
+// truncated by another program is an error, not a signal.
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView() { reset(); }
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  // Views [offset, offset + size) of `fd`; size > 0. False with errno
+  // (ESTALE when the file no longer reaches that far).
+  bool map(int fd, std::uint64_t offset, std::size_t size) noexcept;
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  void reset() noexcept;
+
+ private:
+  void* mapping_ = nullptr;
+  std::size_t mapped_ = 0;
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 // Copies byte ranges of `in` to `out` at out's current position, in the
 // kernel where it can (copy_file_range: on a file system with shared extents,
