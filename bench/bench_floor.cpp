@@ -1,5 +1,6 @@
 // The least any safe whole-file rewrite costs: read FILE, write its bytes to
-// FILE.tmp, fsync, rename over FILE. The change benchmark's floor. Linked
+// FILE.tmp in pieces of 1 MiB, fsync, rename over FILE and fsync the
+// directory, as the program does. The change benchmark's floor. Linked
 // statically and kept to the C library, so that its start-up costs no more
 // than a process must.
 //   bench_floor FILE
@@ -40,6 +41,17 @@ bool rewrite(const char* path) {
   if (::fsync(out) != 0) return fail("fsync");
   if (::close(out) != 0 || ::close(in) != 0) return fail("close");
   if (std::rename(temp, path) != 0) return fail("rename");
+  char dir[4096];
+  std::snprintf(dir, sizeof dir, "%s", path);
+  char* slash = std::strrchr(dir, '/');
+  if (slash == nullptr) {
+    std::snprintf(dir, sizeof dir, ".");
+  } else {
+    slash[slash == dir ? 1 : 0] = '\0';
+  }
+  const int directory = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0 || ::fsync(directory) != 0) return fail(dir);
+  ::close(directory);
   return true;
 }
 
