@@ -100,9 +100,9 @@ make_body() {
 run_cgi() {
   (
     cd "$2"
+    CONTENT_LENGTH=$(stat -c %s "$3")
     export TMPDIR=$work/tmp REQUEST_METHOD=POST SCRIPT_NAME=/cgi-bin/larkspur.cgi \
-      REMOTE_ADDR=127.0.0.1 CONTENT_TYPE="multipart/form-data; boundary=$boundary" \
-      CONTENT_LENGTH=$(stat -c %s "$3")
+      REMOTE_ADDR=127.0.0.1 CONTENT_TYPE="multipart/form-data; boundary=$boundary" CONTENT_LENGTH
     "$timer" "$4" "$1" <"$3" >"$4.out"
   )
 }
@@ -251,8 +251,6 @@ column_stats() {
     '$1 == fs && $2 == var && $3 == n && $4 == c { print $f }' "$raw" | stats
 }
 
-missed=""
-[ -f "$work/missed" ] && missed=$(cat "$work/missed")
 {
   header="| FS | Users | Run | larkspur ms: median (p90, max) | floor | htpasswd |"
   rule="|---|---:|---|---:|---:|---:|"

@@ -75,7 +75,8 @@ UserRecords PasswordFile::look_up(std::string_view user) const {
         const std::size_t end = hash_end(text, begin);
         if (found.spans.empty()) {
           const Edit* edit = edit_at(at);
-          found.hash = edit != nullptr ? std::string_view(edit->hash) : text.substr(begin, end - begin);
+          found.hash =
+              edit != nullptr ? std::string_view(edit->hash) : text.substr(begin, end - begin);
         }
         found.spans.push_back({at, windows.offset() + end});
       };
@@ -83,9 +84,11 @@ UserRecords PasswordFile::look_up(std::string_view user) const {
         add(user.size() + 1);
       }
       for (std::size_t from = 0; from < text.size();) {
-        const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+        const void* hit =
+            ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
         if (hit == nullptr) break;
-        from = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) + needle.size();
+        from =
+            static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) + needle.size();
         add(from);
       }
     }
@@ -181,11 +184,10 @@ bool PasswordFile::emit(SegmentSink& sink) const {
       const LineSpan line = line_at(text, pos);
       pos = next_line(text, line);
       const Edit* edit = line.is_record() ? edit_at(windows.offset() + line.colon + 1) : nullptr;
-      const bool ok =
-          edit != nullptr
-              ? sink.literal(text.substr(line.begin, line.colon + 1 - line.begin)) &&
-                    sink.literal(edit->hash)
-              : sink.literal(text.substr(line.begin, line.kept_end - line.begin));
+      const bool ok = edit != nullptr
+                          ? sink.literal(text.substr(line.begin, line.colon + 1 - line.begin)) &&
+                                sink.literal(edit->hash)
+                          : sink.literal(text.substr(line.begin, line.kept_end - line.begin));
       if (!ok || !sink.literal("\n")) return false;
     }
   }

@@ -36,9 +36,9 @@ struct UserRecords {
   };
   enum class Scan { skipped, done, failed };
 
-  Scan scan = Scan::skipped;  // skipped: no record can carry this name
-  std::string hash;           // of the first record, as it stands now
-  std::vector<Span> spans;    // in text order; empty for an unknown user
+  Scan scan = Scan::skipped;     // skipped: no record can carry this name
+  std::string hash;              // of the first record, as it stands now
+  std::vector<Span> spans;       // in text order; empty for an unknown user
   bool carriage_return = false;  // anywhere in the text
 };
 

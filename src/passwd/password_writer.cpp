@@ -59,7 +59,8 @@ class FileSink final : public SegmentSink {
     offset += head;
     length -= head;
     // The text's last block is whole enough: it ends both files.
-    const std::uint64_t whole = offset + length == source_.size() ? length : length - length % block_;
+    const std::uint64_t whole =
+        offset + length == source_.size() ? length : length - length % block_;
     if (whole > 0 && !(flush() && copy_in_kernel(offset, whole))) return false;
     return gather(offset + whole, length - whole);
   }
@@ -84,8 +85,8 @@ class FileSink final : public SegmentSink {
   bool gather(std::uint64_t offset, std::uint64_t length) {
     while (length > 0) {
       if (pending_.size() == kPending && !flush()) return false;
-      const auto piece = static_cast<std::size_t>(
-          std::min<std::uint64_t>(length, kPending - pending_.size()));
+      const auto piece =
+          static_cast<std::size_t>(std::min<std::uint64_t>(length, kPending - pending_.size()));
       if (!check(source_.append_to(pending_, offset, piece))) return false;
       out_ += piece;
       offset += piece;

@@ -63,8 +63,8 @@ bool FileView::map(int fd, std::uint64_t offset, std::size_t size) noexcept {
   const auto length = static_cast<std::size_t>(offset - start) + size;
   // Populated at once: the pages are in the page cache, so this only maps
   // them, without a fault per page.
-  void* mapping = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd,
-                         static_cast<off_t>(start));
+  void* mapping =
+      ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, static_cast<off_t>(start));
   if (mapping == MAP_FAILED) return false;
   mapping_ = mapping;
   mapped_ = length;
@@ -128,7 +128,8 @@ bool RangeCopier::copy_through_memory(std::uint64_t offset, std::uint64_t length
     }
   }
   while (length > 0) {
-    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBuffer));
+    const std::size_t piece =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBuffer));
     if (!read_at(in_, offset, buffer_.get(), piece) || !write_bytes(out_, buffer_.get(), piece)) {
       return false;
     }

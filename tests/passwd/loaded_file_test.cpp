@@ -104,28 +104,33 @@ const std::string kLongLine(std::size_t{9} << 19, 'x');  // longer than a window
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, LoadedFileTest,
-    testing::Values(
-        LoadedCase{"NoChange", [] { return many_users(200000, "\n"); }, {}},
-        LoadedCase{"SameLengthHashes", [] { return many_users(200000, "\n"); },
-                   {{"u0", ""}, {"u199999", ""}, {"u17337", ""}, {"u17338", ""}}},
-        LoadedCase{"HashesOfOtherLengths", [] { return many_users(200000, "\n"); },
-                   every_nth(200000, 13003, 61)},
-        LoadedCase{"NoFinalLineFeed", [] { return many_users(200000, "\n") + "last:h"; },
-                   {{"u100", "NEW"}, {"last", "LAST"}}},
-        LoadedCase{"NoFinalLineFeedUnchanged", [] { return many_users(200000, "\n") + "#end"; },
-                   {{"u100", "NEW"}}},
-        LoadedCase{"CarriageReturns", [] { return many_users(200000, "\r\n") + "#c\r\r"; },
-                   every_nth(200000, 20011, 40)},
-        LoadedCase{"DuplicateUserFarApart",
-                   [] { return "dup:1\n" + many_users(200000, "\n") + "dup:2\n"; },
-                   {{"dup", "BOTH"}}},
-        LoadedCase{"LinesLongerThanAWindow",
-                   [] {
-                     return "a:1\n" + kLongLine + "\nlong:" + kLongLine + "\nb:2\n" + kLongLine;
-                   },
-                   {{"b", "B"}, {"long", "short now"}, {"a", "A"}}},
-        LoadedCase{"UsersWithoutRecord", [] { return many_users(200000, "\n"); },
-                   {{"nobody", "X"}, {"u1:x", "X"}, {"\n", "X"}}}),
+    testing::Values(LoadedCase{"NoChange", [] { return many_users(200000, "\n"); }, {}},
+                    LoadedCase{"SameLengthHashes",
+                               [] { return many_users(200000, "\n"); },
+                               {{"u0", ""}, {"u199999", ""}, {"u17337", ""}, {"u17338", ""}}},
+                    LoadedCase{"HashesOfOtherLengths", [] { return many_users(200000, "\n"); },
+                               every_nth(200000, 13003, 61)},
+                    LoadedCase{"NoFinalLineFeed",
+                               [] { return many_users(200000, "\n") + "last:h"; },
+                               {{"u100", "NEW"}, {"last", "LAST"}}},
+                    LoadedCase{"NoFinalLineFeedUnchanged",
+                               [] { return many_users(200000, "\n") + "#end"; },
+                               {{"u100", "NEW"}}},
+                    LoadedCase{"CarriageReturns",
+                               [] { return many_users(200000, "\r\n") + "#c\r\r"; },
+                               every_nth(200000, 20011, 40)},
+                    LoadedCase{"DuplicateUserFarApart",
+                               [] { return "dup:1\n" + many_users(200000, "\n") + "dup:2\n"; },
+                               {{"dup", "BOTH"}}},
+                    LoadedCase{"LinesLongerThanAWindow",
+                               [] {
+                                 return "a:1\n" + kLongLine + "\nlong:" + kLongLine + "\nb:2\n" +
+                                        kLongLine;
+                               },
+                               {{"b", "B"}, {"long", "short now"}, {"a", "A"}}},
+                    LoadedCase{"UsersWithoutRecord",
+                               [] { return many_users(200000, "\n"); },
+                               {{"nobody", "X"}, {"u1:x", "X"}, {"\n", "X"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Another program rewrote the file in place after it was read: its offsets
