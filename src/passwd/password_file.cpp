@@ -10,6 +10,7 @@
 
 #include "passwd/line_format.h"
 #include "passwd/segment_sink.h"
+#include "platform/no_memory.h"
 
 namespace larkspur::passwd {
 
@@ -21,12 +22,11 @@ bool can_be_user(std::string_view user) { return user.find_first_of(":\n") == us
 }  // namespace
 
 bool PasswordFile::load(const std::string& path) {
-  try {
+  const bool path_kept = platform::or_on_no_memory(false, [&] {
     path_ = path;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  if (!source_.open(path)) return false;
+    return true;
+  });
+  if (!path_kept || !source_.open(path)) return false;
   forget_changes();
   return true;
 }

@@ -13,6 +13,7 @@
 #include "passwd/password_file.h"
 #include "passwd/segment_sink.h"
 #include "platform/file_range.h"
+#include "platform/no_memory.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
 
@@ -40,7 +41,7 @@ class FileSink final : public SegmentSink {
       pending_.append(bytes);
       return true;
     }
-    return check(platform::write_bytes(fd_, bytes.data(), bytes.size()));
+    return check(platform::write_all(fd_, bytes.data(), bytes.size()));
   }
 
   bool copy(std::uint64_t offset, std::uint64_t length) override {
@@ -68,7 +69,7 @@ class FileSink final : public SegmentSink {
   // Writes what is still pending; false once anything has failed.
   bool flush() {
     if (failed_) return false;
-    const bool ok = platform::write_bytes(fd_, pending_.data(), pending_.size());
+    const bool ok = platform::write_all(fd_, pending_.data(), pending_.size());
     pending_.clear();
     return check(ok);
   }
@@ -173,12 +174,7 @@ bool PasswordFile::save() const {
     return false;
   }
   if (!source_.unchanged()) return false;
-  try {
-    return write_and_replace(path_ + ".tmp");
-  } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
-    return false;
-  }
+  return platform::or_on_no_memory(false, [&] { return write_and_replace(path_ + ".tmp"); });
 }
 
 bool PasswordFile::write_and_replace(const std::string& temp) const {

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/posix_io.h"
+
 namespace larkspur::platform {
 
 namespace {
@@ -81,21 +83,6 @@ void FileView::reset() noexcept {
   size_ = 0;
 }
 
-bool write_bytes(int fd, const char* data, std::size_t size) noexcept {
-  while (size > 0) {
-    const ssize_t put = ::write(fd, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return false;
-    if (put == 0) {
-      errno = EIO;
-      return false;
-    }
-    data += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 bool RangeCopier::copy(std::uint64_t offset, std::uint64_t length) noexcept {
   while (length > 0 && in_kernel_) {
     auto from = static_cast<off_t>(offset);
@@ -130,7 +117,7 @@ bool RangeCopier::copy_through_memory(std::uint64_t offset, std::uint64_t length
   while (length > 0) {
     const std::size_t piece =
         static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBuffer));
-    if (!read_at(in_, offset, buffer_.get(), piece) || !write_bytes(out_, buffer_.get(), piece)) {
+    if (!read_at(in_, offset, buffer_.get(), piece) || !write_all(out_, buffer_.get(), piece)) {
       return false;
     }
     offset += piece;

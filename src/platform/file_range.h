@@ -80,10 +80,6 @@ class RangeCopier {
   std::unique_ptr<char[]> buffer_;
 };
 
-// Writes every byte at out's current position, resuming after short writes
-// and EINTR. False with errno on failure.
-bool write_bytes(int fd, const char* data, std::size_t size) noexcept;
-
 // Makes the file's data durable. False with errno on failure.
 bool sync_file(int fd) noexcept;
 

@@ -50,7 +50,7 @@ TEST_P(RangeCopierTest, CopiesExactRangesInOrder) {
   Destination out = make(GetParam(), dir.file("out"));
   RangeCopier copier(in.get(), out.write_end.get());
   ASSERT_TRUE(copier.copy(4096, 8192));
-  ASSERT_TRUE(write_bytes(out.write_end.get(), "|", 1));
+  ASSERT_TRUE(write_all(out.write_end.get(), "|", 1));
   ASSERT_TRUE(copier.copy(3, 17));
   ASSERT_TRUE(copier.copy(0, 0));
   ASSERT_TRUE(copier.copy(30000, 10000));
