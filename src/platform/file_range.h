@@ -5,7 +5,10 @@
 // give them its own side (bounded reads and writes, no copy_file_range).
 //
 // System calls made here, after start-up: openat, fstat (newfstatat),
-// mmap, munmap, pread64, copy_file_range, write, fsync, close.
+// mmap, munmap, pread64, copy_file_range, write, fsync, close. A save adds,
+// in passwd/password_writer.cpp and replace_file: openat (O_CREAT),
+// newfstatat, ftruncate, fchown, fchmod, rename, fsync of the directory
+// and, after a failure, unlink.
 #pragma once
 
 #include <cstddef>
