@@ -107,7 +107,7 @@ Outcome update_password_file(Secrets& s) {
   // One pass over the file finds every record of the user for the change.
   const passwd::UserRecords records = file.look_up(user);
   if (records.scan == passwd::UserRecords::Scan::failed) {
-    return Outcome{page_text("server_error", "Server error") + "....", "No authuserfile configed"};
+    return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
   }
   const std::string& stored = records.hash;
   if (stored.empty()) {
