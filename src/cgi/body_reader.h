@@ -1,6 +1,5 @@
-// The pieces of the multipart decoder: a reader over the request body with a
-// small pushback, the search for the next delimiter, and the parsers for a
-// part's header lines.
+// The reader under the multipart decoder: the request body, bounded by its
+// length, with a small pushback.
 #pragma once
 
 #include <array>
@@ -9,16 +8,12 @@
 #include <memory>
 #include <span>
 #include <streambuf>
-#include <string>
-#include <string_view>
-
-#include "cgi/form.h"
 
 namespace larkspur::cgi {
 
 // Delivers at most `content_length` bytes of a stream buffer (none when it is
 // 0 or negative) and takes bytes back. Bytes are fetched from the stream in
-// chunks of what it has ready, so the scanners below can work on spans
+// chunks of what it has ready, so the scanners of the decoder can work on spans
 // instead of single bytes; a chunk may run past the closing delimiter, never
 // past `content_length`. The chunk and the pushback are wiped on destruction
 // since a body holds passwords.
@@ -75,39 +70,5 @@ std::int64_t body_read(BodyReader& reader, char* destination, std::int64_t count
 // back the bytes of the last read to undo it. False, with nothing put back,
 // when the pushback has no room for them.
 bool body_unread(BodyReader& reader, const char* bytes, std::size_t count);
-
-// Where read_to_delimiter puts the bytes before the delimiter.
-struct PartOutput {
-  enum class Kind { kDiscard, kMemory, kFile };
-  Kind kind = Kind::kDiscard;
-  int fd = -1;  // kFile: an open file, written from its current offset
-};
-
-// Reads up to and including the next delimiter: "\r\n--" + boundary, or with
-// `first` set "--" + boundary, found also at the very start. The line break
-// before a delimiter belongs to it. Then reads two more bytes and puts them
-// back when the first is '-' (the closing "--"); otherwise drops them.
-// Memory output lands in `body`, `length` counts the bytes collected or
-// written. DECODE_IO when the input ends first or a file write fails,
-// DECODE_NO_MEMORY when memory runs out; on failure `body` is empty and
-// `length` 0. `delimiter_found`, when given, tells whether a failure came
-// after the delimiter itself had been read.
-DecodeResult read_to_delimiter(BodyReader& reader, std::string_view boundary, bool first,
-                               const PartOutput& output, std::string& body, std::int64_t& length,
-                               bool* delimiter_found = nullptr);
-
-// Reads one header line into `name` and `value` (each NUL-terminated, cut to
-// their size less one). True when the line held both a name and a value; an
-// empty line, one without ':', one with nothing after it, or the end of the
-// input give false.
-bool read_header_line(BodyReader& reader, std::span<char> name, std::span<char> value);
-
-// Splits a header value such as 'form-data; name="a"; filename=b' into its
-// main value and the attributes named in `keys` (matched ignoring case), each
-// into its own buffer of `values`; every text is NUL-terminated and cut to
-// its buffer's size less one. Attributes not asked for are read over.
-void parse_header_value(std::string_view text, std::span<char> main,
-                        std::span<const std::string_view> keys,
-                        std::span<const std::span<char>> values);
 
 }  // namespace larkspur::cgi

@@ -20,7 +20,7 @@
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
 #include "support/process.h"
-#include "trickle_buf.h"
+#include "support/trickle_buf.h"
 
 namespace larkspur::cgi {
 namespace {
