@@ -20,33 +20,14 @@
 #include "cgi/multipart.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
+#include "platform/posix_io.h"
+#include "support/trickle_buf.h"
 
 using namespace larkspur::cgi;
 
 namespace {
 
 std::string g_tmpdir;
-
-// Serves the body `piece` bytes at a time, so chunks end in varied places.
-class PieceBuf : public std::streambuf {
- public:
-  PieceBuf(std::string_view text, std::size_t piece)
-      : begin_(const_cast<char*>(text.data())), end_(begin_ + text.size()), piece_(piece) {
-    setg(begin_, begin_, begin_);
-  }
-
- protected:
-  int_type underflow() override {
-    if (gptr() == end_) return traits_type::eof();
-    setg(begin_, gptr(), std::min(gptr() + piece_, end_));
-    return traits_type::to_int_type(*gptr());
-  }
-
- private:
-  char* begin_;
-  char* end_;
-  std::size_t piece_;
-};
 
 bool tmpdir_is_empty() {
   DIR* dir = opendir(g_tmpdir.c_str());
@@ -65,8 +46,7 @@ void remove_tmpdir() { rmdir(g_tmpdir.c_str()); }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/larkspur-fuzz-XXXXXX";
+  std::string tmpl = larkspur::platform::temp_path("larkspur-fuzz-XXXXXX");
   if (!mkdtemp(tmpl.data())) std::abort();
   g_tmpdir = tmpl;
   setenv("TMPDIR", g_tmpdir.c_str(), 1);
@@ -85,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   set_content_type(env, content_type);
   env.content_length = static_cast<std::int64_t>(body.size());
   // An odd-length content type line trickles the body in small pieces.
-  PieceBuf buffer(body, content_type.size() % 2 ? 1 + body.size() % 7 : body.size() + 1);
+  larkspur::test::TrickleBuf buffer(
+      std::string(body), content_type.size() % 2 ? 1 + body.size() % 7 : body.size() + 1);
   std::istream stream(&buffer);
   set_request_stream(&stream);
 
