@@ -1,16 +1,23 @@
-// Apache MD5 hashing and verification. APR-util does the hashing; all we add
-// is a salt. Neither apr_md5_encode nor apr_password_validate (which uses
-// crypt_r for the system's own hash forms) touches pools or global state, so
-// APR needs no initialisation here.
+// New hashes and verification. APR-util makes Apache MD5 and bcrypt hashes
+// from a salt of ours; the crypt(3) schemes go to libcrypt (crypt_hash.cpp).
+// Neither apr_md5_encode, apr_bcrypt_encode nor apr_password_validate (which
+// uses crypt_r for the system's own hash forms) touches pools or global
+// state, so APR needs no initialisation here.
 
 #include "passwd/hashing.h"
 
 #include <apr_general.h>
 #include <apr_md5.h>
+#ifndef _WIN32
 #include <sys/random.h>
+#endif
 
+#include <array>
 #include <cerrno>
 #include <cstring>
+
+#include "passwd/crypt_hash.h"
+#include "platform/wipe.h"
 
 namespace larkspur::passwd {
 
@@ -20,10 +27,63 @@ constexpr std::size_t kSaltLength = 8;
 constexpr std::string_view kMd5Prefix = "$apr1$";
 // "$apr1$", the salt, "$" and 22 characters of digest.
 constexpr std::size_t kHashLength = kMd5Prefix.size() + kSaltLength + 1 + 22;
+// "$2y$", two digits of cost, "$", 22 characters of salt and 31 of digest.
+constexpr std::size_t kBcryptLength = 60;
+constexpr std::size_t kBcryptSaltBytes = 16;
 
-// Fills `out` from the kernel's generator, else from APR's.
+struct SchemeInfo {
+  Scheme scheme;
+  std::string_view name;    // the value of key `hash`
+  std::string_view prefix;  // how its hashes begin
+  long min_cost;            // all 0: hash_cost means nothing to it
+  long max_cost;
+  long default_cost;
+  std::string_view cost_name;
+  bool libcrypt;  // made by libcrypt, absent from builds without it
+};
+
+constexpr std::array<SchemeInfo, 5> kSchemes = {{
+    {Scheme::md5, "md5", "$apr1$", 0, 0, 0, "", false},
+    {Scheme::bcrypt, "bcrypt", "$2y$", 4, 17, 5, "cost", false},
+    {Scheme::sha256, "sha256", "$5$", 1000, 999999999, 5000, "rounds", true},
+    {Scheme::sha512, "sha512", "$6$", 1000, 999999999, 5000, "rounds", true},
+    {Scheme::yescrypt, "yescrypt", "$y$", 1, 11, 5, "cost", true},
+}};
+
+const SchemeInfo& info(Scheme scheme) {
+  for (const SchemeInfo& s : kSchemes) {
+    if (s.scheme == scheme) return s;
+  }
+  return kSchemes[0];
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Digits only; anything else, or more than fits, gives -1.
+long parse_cost(std::string_view text) {
+  if (text.empty() || text.size() > 12) return -1;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// Fills `out` from the kernel's generator, else from APR's (the only one on
+// Windows, where it asks the system's).
 bool random_bytes(unsigned char* out, std::size_t size) {
   std::size_t filled = 0;
+#ifndef _WIN32
   while (filled < size) {
     ssize_t got = ::getrandom(out + filled, size - filled, 0);
     if (got > 0) {
@@ -34,10 +94,89 @@ bool random_bytes(unsigned char* out, std::size_t size) {
       break;
     }
   }
+#endif
   return filled == size || apr_generate_random_bytes(out, size) == APR_SUCCESS;
 }
 
+int encode_bcrypt(const char* password, int cost, char* result, std::size_t size) {
+  unsigned char salt[kBcryptSaltBytes];
+  if (!random_bytes(salt, sizeof salt)) return -1;
+  const apr_status_t status =
+      apr_bcrypt_encode(password, static_cast<unsigned>(cost), salt, sizeof salt, result, size);
+  platform::secure_wipe(salt, sizeof salt);
+  if (status != APR_SUCCESS || std::strlen(result) != kBcryptLength ||
+      std::strncmp(result, "$2y$", 4) != 0) {
+    result[0] = '\0';
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::string parse_hash_choice(std::string_view hash, std::string_view cost, HashChoice& out) {
+  HashChoice choice;
+  if (equal_ignoring_case(hash, "keep")) {
+    choice.keep = true;
+  } else if (!hash.empty()) {
+    const SchemeInfo* found = nullptr;
+    for (const SchemeInfo& s : kSchemes) {
+      if (equal_ignoring_case(hash, s.name)) found = &s;
+    }
+    if (found == nullptr) {
+      return "hash = " + std::string(hash) +
+             " is unknown: use md5, bcrypt, sha256, sha512, yescrypt or keep";
+    }
+    if (found->libcrypt && !crypt_schemes_available()) {
+      return "hash = " + std::string(hash) + " is not available here: use md5 or bcrypt";
+    }
+    choice.scheme = found->scheme;
+  }
+  if (!cost.empty()) {
+    const SchemeInfo& s = info(choice.scheme);
+    if (choice.keep || s.max_cost == 0) {
+      return "hash_cost = " + std::string(cost) +
+             " has no meaning with hash = " + (choice.keep ? "keep" : std::string(s.name)) +
+             "; leave it empty";
+    }
+    const long value = parse_cost(cost);
+    if (value < s.min_cost || value > s.max_cost) {
+      return "hash_cost = " + std::string(cost) + " is out of range: " + std::string(s.name) +
+             " takes a " + std::string(s.cost_name) + " from " + std::to_string(s.min_cost) +
+             " to " + std::to_string(s.max_cost);
+    }
+    choice.cost = static_cast<int>(value);
+  }
+  out = choice;
+  return {};
+}
+
+std::optional<Scheme> scheme_of(std::string_view hash) {
+  for (const SchemeInfo& s : kSchemes) {
+    if (hash.starts_with(s.prefix)) return s.scheme;
+  }
+  // Other tools write bcrypt as $2a$ or $2b$; APR-util verifies all three.
+  if (hash.starts_with("$2a$") || hash.starts_with("$2b$")) return Scheme::bcrypt;
+  return std::nullopt;
+}
+
+Scheme scheme_for(const HashChoice& choice, std::string_view current_hash) {
+  if (!choice.keep) return choice.scheme;
+  const std::optional<Scheme> current = scheme_of(current_hash);
+  // A crypt(3) hash this build cannot make again gets the default.
+  if (!current || (info(*current).libcrypt && !crypt_schemes_available())) {
+    return Scheme::md5;
+  }
+  return *current;
+}
+
+std::size_t longest_new_password(Scheme scheme) {
+  return scheme == Scheme::bcrypt ? kLongestBcryptPassword : kLongestPassword;
+}
+
+std::size_t longest_new_password(const HashChoice& choice) {
+  return choice.keep ? kLongestPassword : longest_new_password(choice.scheme);
+}
 
 void fill_salt(char* out, int count, std::uint64_t value) {
   for (int i = 0; i < count; ++i) {
@@ -69,6 +208,27 @@ int encode_password(const char* password, char* result, std::size_t size) {
     return -1;
   }
   return 0;
+}
+
+int encode_password(const char* password, Scheme scheme, int cost, char* result, std::size_t size) {
+  if (result == nullptr || size == 0) return -1;
+  result[0] = '\0';
+  if (password == nullptr) return -1;
+  const SchemeInfo& s = info(scheme);
+  if (cost == 0) cost = static_cast<int>(s.default_cost);
+  if (s.max_cost != 0 && (cost < s.min_cost || cost > s.max_cost)) return -1;
+  switch (scheme) {
+    case Scheme::md5:
+      return encode_password(password, result, size);
+    case Scheme::bcrypt:
+      return encode_bcrypt(password, cost, result, size);
+    case Scheme::sha256:
+    case Scheme::sha512:
+    case Scheme::yescrypt:
+      return crypt_encode(password, s.prefix.data(), static_cast<unsigned long>(cost), result,
+                          size);
+  }
+  return -1;
 }
 
 bool password_matches(const char* password, const char* hash) {
