@@ -30,6 +30,7 @@ inline constexpr PageText kPageTexts[] = {
     {"two_password_not_matched", "Two new passwords are not matched"},
     {"password_must_greater", "Password's length must greater than "},
     {"password_too_long", "Password's length must not be greater than "},
+    {"password_bad_characters", "The new password holds characters that cannot be used here"},
     {"server_error", "Server error"},
     {"old_password_error", "old password is incorrect"},
     {"change_password_failed", "change password failed"},
