@@ -87,8 +87,9 @@ class Site {
     this.errorLog = join(dir, 'logs', 'error.log');
   }
 
-  addUser(user, password) {
-    execFileSync(HTPASSWD, ['-b', '-m', this.authFile, user, password], { stdio: 'pipe' });
+  // `scheme` is htpasswd's flag for the hash: -m (Apache MD5), -B, -2, -5.
+  addUser(user, password, scheme = '-m') {
+    execFileSync(HTPASSWD, ['-b', scheme, this.authFile, user, password], { stdio: 'pipe' });
   }
 
   // htpasswd's own check of the stored hash.
@@ -200,6 +201,25 @@ export async function startSite(t, { minLength = 4, charset, layout } = {}) {
     else rmSync(site.root, { recursive: true, force: true });
   });
   return site;
+}
+
+// Headless Chromium with a profile of its own, closed when test `t` ends;
+// `httpCredentials` answers the private page's login.
+export async function launchChromium(t, httpCredentials) {
+  const { chromium } = await import('playwright-core');
+  const profile = mkdtempSync(join(tmpdir(), 'larkspur-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    httpCredentials,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+      '--disable-component-update', '--no-first-run', '--disable-sync'],
+  });
+  t.after(async () => {
+    await context.close();
+    rmSync(profile, { recursive: true, force: true });
+  });
+  return context;
 }
 
 // The text of the message cell of a message page, entities decoded.

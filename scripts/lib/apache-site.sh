@@ -4,10 +4,12 @@
 # end-to-end tests both use it, so that what is tested is what is shown.
 #
 #   scripts/lib/apache-site.sh --cgi PROGRAM --port PORT [--min-length N]
-#                              [--charset NAME] [--layout classic|modern] DIR
+#                              [--charset NAME] [--layout classic|modern]
+#                              [--hash SCHEME] DIR
 #
 # --layout modern (the demo's) writes layout = modern into the INI file;
-# classic, the default, leaves the key out.
+# classic, the default, leaves the key out. Without --hash new passwords get
+# Apache MD5 hashes, as they always have.
 #
 # DIR/httpd.conf      start with: apache2 -f DIR/httpd.conf -DFOREGROUND
 # DIR/htdocs/         document root; private/ needs a login from the AuthUserFile
@@ -23,11 +25,11 @@ set -euo pipefail
 
 usage() {
   echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME]" \
-    "[--layout classic|modern] DIR" >&2
+    "[--layout classic|modern] [--hash SCHEME] DIR" >&2
   exit 2
 }
 
-cgi= port= min_length=4 charset= layout=classic dir=
+cgi='' port='' min_length=4 charset='' layout=classic hash='' dir=
 while [ $# -gt 0 ]; do
   case "$1" in
     --cgi) cgi=${2:-}; shift 2 || usage ;;
@@ -35,6 +37,7 @@ while [ $# -gt 0 ]; do
     --min-length) min_length=${2:-}; shift 2 || usage ;;
     --charset) charset=${2:-}; shift 2 || usage ;;
     --layout) layout=${2:-}; shift 2 || usage ;;
+    --hash) hash=${2:-}; shift 2 || usage ;;
     -*) usage ;;
     *) [ -z "$dir" ] || usage; dir=$1; shift ;;
   esac
@@ -71,6 +74,9 @@ auth_user_file = $auth_file
 log_file = $log_file
 [setup]
 password_min_length = $min_length
+INI
+[ -z "$hash" ] || echo "hash = $hash" >>"$dir/cgi-bin/larkspur.cgi.ini"
+cat >>"$dir/cgi-bin/larkspur.cgi.ini" <<INI
 [html]
 title = Change your password
 description = Change the password you use for the private pages.

@@ -13,10 +13,13 @@
 #include "log/activity_log.h"
 #include "passwd/hashing.h"
 #include "passwd/password_file.h"
+#include "platform/diagnose.h"
 #include "platform/platform.h"
 #include "platform/wipe.h"
+#include "web/charset.h"
 #include "web/layout.h"
 #include "web/pages.h"
+#include "web/password_rules.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -94,8 +97,41 @@ std::optional<Outcome> check_request(const Secrets& s, bool value_cut) {
   return std::nullopt;
 }
 
+Outcome as_outcome(Refusal refusal) {
+  return Outcome{std::move(refusal.page), std::move(refusal.event)};
+}
+
+// Outcome 9: the AuthUserFile stays as it was.
+Outcome change_failed(const std::string& user) {
+  return Outcome{html_escape(user) + ":" + page_text(html("change_password_failed")),
+                 user + ":change password failed"};
+}
+
+// The rules of the configured hash scheme and of the page's charset. A
+// faulty hash setting fails every change, the same way as a failed rewrite,
+// and tells the administrator why in the server's error log.
+std::optional<Outcome> check_new_password(const Secrets& s, passwd::HashChoice& choice) {
+  const std::string fault = configured_hash_choice(choice);
+  if (!fault.empty()) {
+    platform::diagnose(fault);
+    return change_failed(s.name.data());
+  }
+  // Under `keep` the scheme, and so this limit, is known only from the file.
+  if (!choice.keep) {
+    const std::size_t longest = passwd::longest_new_password(choice.scheme);
+    if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(longest));
+  }
+  // The value as posted: the copy above has lost any CR, LF and what follows a NUL.
+  const cgi::FormEntry* posted = cgi::form_find("p1");
+  if (!new_password_bytes_ok(posted ? std::string_view(posted->value) : std::string_view(),
+                             page_charset_is_utf8())) {
+    return as_outcome(bad_characters());
+  }
+  return std::nullopt;
+}
+
 // Everything that must happen under the lock, up to the rewritten file.
-Outcome update_password_file(Secrets& s) {
+Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice) {
   const std::string user(s.name.data());
   // The name came from the visitor: escape it on the page, keep it in the log.
   const std::string shown = html_escape(user);
@@ -118,16 +154,16 @@ Outcome update_password_file(Secrets& s) {
     return Outcome{shown + ":" + page_text(html("old_password_error")),
                    user + ":old password is incorrect"};
   }
+  const passwd::Scheme scheme = passwd::scheme_for(choice, stored);
+  const std::size_t longest = passwd::longest_new_password(scheme);
+  if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(longest));
   // A hash that could not be made must not replace the old one: that would
   // lock the user out, so it counts as a failed rewrite.
-  const bool encoded =
-      passwd::encode_password(s.new_password.data(), s.hash.data(), s.hash.size()) == 0 &&
-      s.hash[0] != '\0';
+  const bool encoded = passwd::encode_password(s.new_password.data(), scheme, choice.cost,
+                                               s.hash.data(), s.hash.size()) == 0 &&
+                       s.hash[0] != '\0';
   if (encoded) file.set_hash(records, s.hash.data());
-  if (!encoded || !file.save()) {
-    return Outcome{shown + ":" + page_text(html("change_password_failed")),
-                   user + ":change password failed"};
-  }
+  if (!encoded || !file.save()) return change_failed(user);
   return Outcome{shown + ":" + page_text(html("change_password_ok")), user + ":changed password",
                  true};
 }
@@ -145,6 +181,11 @@ void change_password() {
     report(*refused);
     return;
   }
+  passwd::HashChoice choice;
+  if (std::optional<Outcome> refused = check_new_password(s, choice)) {
+    report(*refused);
+    return;
+  }
 
   platform::NamedLock lock{std::string(kUpdateLockName)};
   if (!lock.open()) {
@@ -157,7 +198,7 @@ void change_password() {
   }
   // The page and the log line are written while the lock is held, so that
   // lines of concurrent changes follow the order in which they were applied.
-  report(update_password_file(s));
+  report(update_password_file(s, choice));
 }
 
 }  // namespace larkspur::web
