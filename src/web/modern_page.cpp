@@ -13,6 +13,7 @@
 #include "config/ini_file.h"
 #include "web/charset.h"
 #include "web/pages.h"
+#include "web/password_rules.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -62,9 +63,6 @@ constexpr std::string_view kStylesheet =
     ".success::before{content:\"\\2714\\FE0E\\A0\"/\"\"}\n"
     "a{color:var(--accent);font-weight:600}\n"
     ".back{margin:0}.back a{display:inline-block;padding:.625rem 0}\n";
-
-// Until the hashing schemes land: the longest value a form field keeps.
-int longest_new_password() { return 80; }
 
 // An empty title would leave the page and its heading without a name.
 std::string modern_title() {

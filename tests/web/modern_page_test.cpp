@@ -152,6 +152,24 @@ TEST_F(ModernPageTest, NoMinimumLengthAttributeForNoMinimum) {
   }
 }
 
+TEST_F(ModernPageTest, MaximumLengthIsWhatTheConfiguredSchemeReads) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"md5", "maxlength=\"80\""}, {"bcrypt", "maxlength=\"72\""}, {"keep", "maxlength=\"80\""}};
+  for (const auto& [hash, attribute] : cases) {
+    set_ini("setup", "hash", hash);
+    out_.str("");
+    web::write_modern_form();
+    const std::string form = output();
+    // Both new-password boxes, and nothing else.
+    std::size_t count = 0;
+    for (std::size_t at = form.find(attribute); at != std::string::npos;
+         at = form.find(attribute, at + 1)) {
+      ++count;
+    }
+    EXPECT_EQ(count, 2u) << hash;
+  }
+}
+
 TEST_F(ModernPageTest, StylesheetHoldsNoMarkupAndBothColourSchemes) {
   web::write_modern_open();
   const std::string text = output();
