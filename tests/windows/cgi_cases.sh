@@ -218,6 +218,33 @@ case $case_name in
     done
     ;;
 
+  killed_upload)
+    # The process is killed while an upload streams to its file: the file
+    # goes with the process.
+    new_site
+    boundary=----LarkspurCase
+    before=$(temp_files)
+    mkfifo body.fifo
+    (
+      printf -- '--%s\r\nContent-Disposition: form-data; name="f"; filename="a.bin"\r\n' "$boundary"
+      printf 'Content-Type: application/octet-stream\r\n\r\n'
+      head -c 100000 /dev/zero
+      exec sleep 60
+    ) > body.fifo 2>/dev/null &
+    writer=$!
+    env GATEWAY_INTERFACE=CGI/1.1 REQUEST_METHOD=POST SCRIPT_NAME="$script" \
+      CONTENT_TYPE="multipart/form-data; boundary=$boundary" CONTENT_LENGTH=10000000 \
+      "$WINE_RUN" "$LARKSPUR_EXE" < body.fifo > killed.out &
+    program=$!
+    for _ in $(seq 100); do [ "$(temp_files)" != "$before" ] && break; sleep 0.1; done
+    [ "$(temp_files)" != "$before" ] || fail "no upload file appeared"
+    kill -KILL "$program"
+    wait "$program" 2>/dev/null
+    kill "$writer" 2>/dev/null
+    for _ in $(seq 50); do [ "$(temp_files)" = "$before" ] && break; sleep 0.1; done
+    [ "$(temp_files)" = "$before" ] || fail "the upload file outlived the process: $(temp_files)"
+    ;;
+
   binary_stdin)
     # Raw CR LF, Ctrl-Z and NUL bytes in the body. In text mode the C runtime
     # would shorten CR LF to LF (the body would end short: exit 255) and stop
