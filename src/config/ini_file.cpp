@@ -1,11 +1,10 @@
 #include "config/ini_file.h"
 
-#include <fcntl.h>
-
 #include <array>
 #include <string>
 #include <string_view>
 
+#include "platform/file_range.h"
 #include "platform/no_memory.h"
 #include "platform/posix_io.h"
 
@@ -74,7 +73,7 @@ class LineParser {
 };
 
 bool read_whole_file(const std::string& path, std::string& content) {
-  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const platform::UniqueFd fd(platform::open_for_reading(path));
   return fd && platform::read_to_end(fd.get(), content);
 }
 

@@ -1,7 +1,5 @@
 #include "log/activity_log.h"
 
-#include <fcntl.h>
-
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -43,8 +41,7 @@ int ActivityLog::write(std::string_view message) const {
     line += '\n';
     // The whole line in one write(2) to an O_APPEND descriptor, so lines of
     // concurrent requests land whole and never interleave.
-    const platform::UniqueFd fd(
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
+    const platform::UniqueFd fd = platform::open_for_appending(path);
     if (fd) platform::write_all(fd.get(), line);
   });
   return 0;

@@ -8,15 +8,12 @@
 
 #include <apr_general.h>
 #include <apr_md5.h>
-#ifndef _WIN32
-#include <sys/random.h>
-#endif
 
 #include <array>
-#include <cerrno>
 #include <cstring>
 
 #include "passwd/crypt_hash.h"
+#include "platform/random.h"
 #include "platform/wipe.h"
 
 namespace larkspur::passwd {
@@ -79,23 +76,9 @@ long parse_cost(std::string_view text) {
   return value;
 }
 
-// Fills `out` from the kernel's generator, else from APR's (the only one on
-// Windows, where it asks the system's).
+// Fills `out` from the operating system's generator, else from APR's.
 bool random_bytes(unsigned char* out, std::size_t size) {
-  std::size_t filled = 0;
-#ifndef _WIN32
-  while (filled < size) {
-    ssize_t got = ::getrandom(out + filled, size - filled, 0);
-    if (got > 0) {
-      filled += static_cast<std::size_t>(got);
-    } else if (got < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;
-    }
-  }
-#endif
-  return filled == size || apr_generate_random_bytes(out, size) == APR_SUCCESS;
+  return platform::random_bytes(out, size) || apr_generate_random_bytes(out, size) == APR_SUCCESS;
 }
 
 int encode_bcrypt(const char* password, int cost, char* result, std::size_t size) {

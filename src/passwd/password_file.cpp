@@ -2,14 +2,13 @@
 
 #include "passwd/password_file.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "passwd/line_format.h"
 #include "passwd/segment_sink.h"
+#include "platform/file_range.h"
 #include "platform/no_memory.h"
 
 namespace larkspur::passwd {
@@ -84,11 +83,9 @@ UserRecords PasswordFile::look_up(std::string_view user) const {
         add(user.size() + 1);
       }
       for (std::size_t from = 0; from < text.size();) {
-        const void* hit =
-            ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
-        if (hit == nullptr) break;
-        from =
-            static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) + needle.size();
+        const std::size_t hit = platform::find_bytes(text.substr(from), needle);
+        if (hit == std::string_view::npos) break;
+        from += hit + needle.size();
         add(from);
       }
     }

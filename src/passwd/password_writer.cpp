@@ -2,10 +2,6 @@
 // durable, and only then replaces the file in one step, so that the web
 // server and a crash at any moment find either the old file or the new one.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -16,6 +12,7 @@
 #include "platform/no_memory.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
+#include "platform/rewrite_temp.h"
 
 namespace larkspur::passwd {
 
@@ -139,19 +136,6 @@ class StringSink final : public SegmentSink {
   std::string& out_;
 };
 
-// Gives the new file the owner, group and permission bits of the one it
-// replaces. Changing the owner needs privileges we may lack; then the group
-// alone is tried, and the file stays ours.
-bool copy_attributes(int fd, const std::string& path) {
-  struct stat old {};
-  if (::stat(path.c_str(), &old) != 0) return true;  // nothing to copy from
-  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    if (errno != EPERM) return false;
-    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 && errno != EPERM) return false;
-  }
-  return ::fchmod(fd, old.st_mode & 07777) == 0;
-}
-
 }  // namespace
 
 bool PasswordFile::text(std::string& out) const {
@@ -178,20 +162,10 @@ bool PasswordFile::save() const {
 }
 
 bool PasswordFile::write_and_replace(const std::string& temp) const {
-  // Private until complete; a symlink or FIFO planted under the temporary
-  // name makes the open fail instead of sending the text elsewhere. A stale
-  // file is emptied only once it is known to have no other name: a hard link
-  // to some other file must not empty that file.
-  platform::UniqueFd fd(
-      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  // Private until complete; see open_rewrite_temp for what it refuses.
+  platform::UniqueFd fd = platform::open_rewrite_temp(temp);
   if (!fd) return false;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
-    errno = EEXIST;  // not a file we made: leave it where it is
-    return false;
-  }
-  bool ok = ::ftruncate(fd.get(), 0) == 0 && copy_attributes(fd.get(), path_);
+  bool ok = platform::empty_file(fd.get()) && platform::copy_file_attributes(fd.get(), path_);
   if (ok) {
     FileSink sink(source_, fd.get());
     ok = emit(sink) && sink.flush();
@@ -200,9 +174,7 @@ bool PasswordFile::write_and_replace(const std::string& temp) const {
   ok = fd.close() && ok;
   if (ok && platform::replace_file(temp, path_)) return true;
   // No half-written or unplaced copy of the hashes is left behind.
-  const int error = errno;
-  ::unlink(temp.c_str());
-  errno = error;
+  platform::remove_file(temp);
   return false;
 }
 

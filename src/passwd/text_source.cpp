@@ -60,7 +60,7 @@ bool TextSource::unchanged() const {
   platform::FileInfo now;
   if (!platform::file_info(fd_.get(), now)) return false;
   if (now.size == info_.size && now.modified_ns == info_.modified_ns) return true;
-  errno = ESTALE;
+  errno = platform::kFileChanged;
   return false;
 }
 

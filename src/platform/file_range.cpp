@@ -4,22 +4,24 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
 
 #include "platform/posix_io.h"
 
 namespace larkspur::platform {
 
-namespace {
+const int kFileChanged = ESTALE;
 
-// The fallback's buffer, and the most any one write of it asks for.
-constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
-
-}  // namespace
+std::size_t find_bytes(std::string_view haystack, std::string_view needle) noexcept {
+  if (needle.empty()) return 0;
+  const void* hit = ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data());
+}
 
 int open_for_reading(const std::string& path) noexcept {
   // Non-blocking so that a FIFO put in the file's place cannot hang us.
@@ -104,26 +106,6 @@ bool RangeCopier::copy(std::uint64_t offset, std::uint64_t length) noexcept {
     length -= static_cast<std::uint64_t>(done);
   }
   return length == 0 || copy_through_memory(offset, length);
-}
-
-bool RangeCopier::copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept {
-  if (!buffer_) {
-    buffer_.reset(new (std::nothrow) char[kCopyBuffer]);
-    if (!buffer_) {
-      errno = ENOMEM;
-      return false;
-    }
-  }
-  while (length > 0) {
-    const std::size_t piece =
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBuffer));
-    if (!read_at(in_, offset, buffer_.get(), piece) || !write_all(out_, buffer_.get(), piece)) {
-      return false;
-    }
-    offset += piece;
-    length -= piece;
-  }
-  return true;
 }
 
 bool sync_file(int fd) noexcept { return ::fsync(fd) == 0; }

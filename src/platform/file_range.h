@@ -15,8 +15,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace larkspur::platform {
+
+// The errno of a file that changed under the store: ESTALE where the C
+// library has it (Windows' has not).
+extern const int kFileChanged;
+
+// Where `needle` first occurs in `haystack`, else npos; 0 for an empty one.
+std::size_t find_bytes(std::string_view haystack, std::string_view needle) noexcept;
 
 // What the store needs to know of an open file.
 struct FileInfo {

@@ -42,6 +42,11 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Opens `path` for appending, creating it (0640) when missing, without
+// following a link at its name; every write lands at the end, whole, even
+// with other processes appending too. Invalid with errno on failure.
+UniqueFd open_for_appending(const std::string& path) noexcept;
+
 // Writes every byte, resuming after short writes and EINTR. False on any
 // other failure (errno says which); a write of nothing counts as EIO.
 bool write_all(int fd, const void* data, std::size_t size) noexcept;

@@ -1,34 +1,32 @@
 // SPDX-License-Identifier: Apache-2.0
-// Windows: one-step replacement with MoveFileEx, after the new file's data
-// has reached the disk.
+// Windows: one-step replacement with MoveFileExA. The writer has flushed the
+// new file (FlushFileBuffers) before it closed it.
 #include <windows.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/platform.h"
 
 namespace larkspur::platform {
-namespace {
-
-// The replacement must not reach the disk before the data it points to:
-// flush the new file through a handle of its own, as its writer has closed
-// it by now.
-bool flush_file(const std::string& path) {
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool flushed = ::FlushFileBuffers(file) != 0;
-  ::CloseHandle(file);
-  return flushed;
-}
-
-}  // namespace
 
 bool replace_file(const std::string& source, const std::string& target) {
-  if (!flush_file(source)) return false;
-  // WRITE_THROUGH: return only once the new name is on the disk.
-  return ::MoveFileExA(source.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  // Another program (Apache checking a login, a virus scanner) may hold the
+  // old file open without sharing its deletion for a moment: try again for
+  // up to a second before calling the rewrite failed.
+  for (int attempt = 0;; ++attempt) {
+    // WRITE_THROUGH: return only once the new name is on the disk.
+    if (::MoveFileExA(source.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 50) {
+      errno = error == ERROR_ACCESS_DENIED ? EACCES : EIO;
+      return false;
+    }
+    ::Sleep(20);
+  }
 }
 
 }  // namespace larkspur::platform
