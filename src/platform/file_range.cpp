@@ -2,9 +2,9 @@
 #include "platform/file_range.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>

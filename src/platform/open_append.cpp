@@ -6,7 +6,8 @@
 namespace larkspur::platform {
 
 UniqueFd open_for_appending(const std::string& path) noexcept {
-  return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
+  return UniqueFd(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
 }
 
 }  // namespace larkspur::platform

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
+#include "platform/random.h"
+
 #include <sys/random.h>
 
 #include <cerrno>
-
-#include "platform/random.h"
 
 namespace larkspur::platform {
 

@@ -2,12 +2,13 @@
 // Windows: no writev, so the line is put together in a buffer on the stack
 // (no allocation: running out of memory is one of the things worth saying)
 // and written with one write when it fits.
+#include "platform/diagnose.h"
+
 #include <io.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/diagnose.h"
 #include "platform/posix_io.h"
 
 namespace larkspur::platform {

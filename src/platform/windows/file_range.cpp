@@ -2,6 +2,8 @@
 // Windows: the store's file calls as bounded reads and writes through the
 // handles behind the C runtime's descriptors. No mapping, no copy in the
 // kernel: a view is a private copy, a range copy goes through a buffer.
+#include "platform/file_range.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -11,7 +13,6 @@
 #include <memory>
 #include <new>
 
-#include "platform/file_range.h"
 #include "platform/posix_io.h"
 
 namespace larkspur::platform {

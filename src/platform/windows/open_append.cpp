@@ -13,10 +13,10 @@
 namespace larkspur::platform {
 
 UniqueFd open_for_appending(const std::string& path) noexcept {
-  const HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr);
+  const HANDLE file =
+      ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     errno = EACCES;
     return {};
@@ -29,7 +29,8 @@ UniqueFd open_for_appending(const std::string& path) noexcept {
     errno = ELOOP;
     return {};
   }
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_APPEND | _O_BINARY);
+  const int fd =
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_APPEND | _O_BINARY);
   if (fd < 0) ::CloseHandle(file);
   return UniqueFd(fd);
 }

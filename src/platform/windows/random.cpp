@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // Windows: the system's preferred generator, through BCryptGenRandom.
-#include <windows.h>
+#include "platform/random.h"
+
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <algorithm>
-
-#include "platform/random.h"
 
 namespace larkspur::platform {
 
@@ -13,7 +13,8 @@ bool random_bytes(void* out, std::size_t size) noexcept {
   auto* bytes = static_cast<unsigned char*>(out);
   while (size > 0) {
     const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 20));
-    if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    if (!BCRYPT_SUCCESS(
+            ::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
       return false;
     }
     bytes += chunk;

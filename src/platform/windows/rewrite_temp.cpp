@@ -12,9 +12,9 @@
 namespace larkspur::platform {
 
 UniqueFd open_rewrite_temp(const std::string& temp) {
-  const HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr);
+  const HANDLE file =
+      ::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     errno = ::GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
     return {};
