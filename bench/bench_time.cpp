@@ -1,6 +1,7 @@
 // Runs one command and appends "<wall microseconds> <peak RSS KiB> <exit
-// status>" to a result file: the timing half of the change benchmark and the
-// soak. The command inherits our standard streams and environment, so the
+// status> <CPU microseconds, user and system>" to a result file: the timing
+// half of the change and hash benchmarks and the soak. CPU time says what a
+// command costs even on a machine busy with other work. The command inherits our standard streams and environment, so the
 // calling script prepares them outside the timed span.
 //   bench_time RESULT_FILE COMMAND [ARGS...]
 #include <spawn.h>
@@ -41,9 +42,12 @@ int main(int argc, char** argv) {
   }
   const auto wall = std::chrono::steady_clock::now() - start;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const auto micros = [](const timeval& t) {
+    return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_usec;
+  };
   std::fprintf(
-      out, "%lld %ld %d\n",
+      out, "%lld %ld %d %lld\n",
       static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(wall).count()),
-      usage.ru_maxrss, code);
+      usage.ru_maxrss, code, micros(usage.ru_utime) + micros(usage.ru_stime));
   return std::fclose(out) == 0 ? code : 2;
 }

@@ -153,7 +153,7 @@ round() {
       floor)
         "$timer" "$t" "$floor" "$dir/$name/users" ;;
     esac
-    read -r us kib status <"$t"
+    read -r us kib status _ <"$t"
     [ "$status" = 0 ] || { echo "$name exited with $status" >&2; exit 1; }
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$fs" "$variant" "$n" "$name" "$i" "$us" "$kib" >>"$raw"
     if [ "$i" = 1 ] && [ "$name" != floor ]; then
