@@ -40,11 +40,30 @@ int ActivityLog::write(std::string_view message) const {
     line.append(message);
     line += '\n';
     // The whole line in one write(2) to an O_APPEND descriptor, so lines of
-    // concurrent requests land whole and never interleave.
+    // concurrent requests land whole and never interleave. Only a regular
+    // file is opened, and never waited for: a FIFO or device at the path
+    // would hang the request while it holds the update lock.
     const platform::UniqueFd fd = platform::open_for_appending(path);
     if (fd) platform::write_all(fd.get(), line);
   });
   return 0;
+}
+
+std::string escape_log_text(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 void log_activity(std::string_view event) {
@@ -52,9 +71,9 @@ void log_activity(std::string_view event) {
   ActivityLog log;
   platform::unless_no_memory([&] {
     std::string message = "[";
-    message += env.REMOTE_ADDR;
+    message += escape_log_text(env.REMOTE_ADDR);
     message += "][";
-    message += env.REMOTE_USER;
+    message += escape_log_text(env.REMOTE_USER);
     message += "] ";
     message.append(event);
     log.path = log_file_path();

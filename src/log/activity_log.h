@@ -20,7 +20,13 @@ class ActivityLog {
 // "[YYYY-MM-DD hh:mm:ss]". May throw std::bad_alloc.
 std::string format_stamp(const std::tm& local);
 
-// Appends "[stamp] [REMOTE_ADDR][REMOTE_USER] event\n" to the log.
+// Bytes 0x00-0x1F and 0x7F as "\xHH" (lower-case hex), every other byte as
+// it is: text from the request can then neither end a line nor carry
+// terminal escapes into the log. For the user name, REMOTE_ADDR and REMOTE_USER.
+std::string escape_log_text(std::string_view text);
+
+// Appends "[stamp] [REMOTE_ADDR][REMOTE_USER] event\n" to the log, the two
+// variables escaped. A user name inside `event` must be escaped by the caller.
 void log_activity(std::string_view event);
 
 }  // namespace larkspur::logging

@@ -43,8 +43,9 @@ class UniqueFd {
 };
 
 // Opens `path` for appending, creating it (0640) when missing, without
-// following a link at its name; every write lands at the end, whole, even
-// with other processes appending too. Invalid with errno on failure.
+// following a link at its name and without waiting: only a regular file is
+// opened (a FIFO or device is refused). Every write lands at the end, whole,
+// even with other processes appending too. Invalid with errno on failure.
 UniqueFd open_for_appending(const std::string& path) noexcept;
 
 // Writes every byte, resuming after short writes and EINTR. False on any

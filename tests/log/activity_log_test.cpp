@@ -1,9 +1,12 @@
 #include "log/activity_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <ctime>
 #include <string>
@@ -96,6 +99,11 @@ TEST_F(LogFileTest, LogActivityAddsAddressAndUser) {
       {"10.0.0.5", "", "Enter no user name", " [10.0.0.5][] Enter no user name\n"},
       {"", "", "Wait for mutex error", " [][] Wait for mutex error\n"},
       {"::1", "w\xD0\xC2", "x:no this user", " [::1][w\xD0\xC2] x:no this user\n"},
+      // A line feed in REMOTE_USER must not start a forged line of its own.
+      {"10.0.0.5", "u\n[2008-03-05 09:07:02] [1.2.3.4][x] x:changed password", "Enter no user name",
+       " [10.0.0.5][u\\x0a[2008-03-05 09:07:02] [1.2.3.4][x] x:changed password] Enter no user "
+       "name\n"},
+      {"1.2.3.4\r\x1b[2J", "u", "e", " [1.2.3.4\\x0d\\x1b[2J][u] e\n"},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -107,6 +115,58 @@ TEST_F(LogFileTest, LogActivityAddsAddressAndUser) {
     const std::time_t after = std::time(nullptr);
     expect_line(test::read_file(log_file_path()), before, after, c.expected);
   }
+}
+
+TEST(EscapeLogText, ControlBytesBecomeHexEscapes) {
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"alice", "alice"},
+      {"", ""},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"\x01\x1f\x20\x7e\x7f\x80\xff", "\\x01\\x1f \x7e\\x7f\x80\xff"},
+      {"tab\there\r\n", "tab\\x09here\\x0d\\x0a"},
+      {"\x1b[31mred", "\\x1b[31mred"},
+      {"back\\slash \\x41", "back\\slash \\x41"},  // only control bytes change
+  };
+  for (const Case& c : cases) EXPECT_EQ(escape_log_text(c.text), c.expected) << c.expected;
+}
+
+TEST_F(LogFileTest, OnlyARegularFileIsWrittenAndNothingBlocks) {
+  const std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A reader on the FIFO: an open without O_NONBLOCK would then succeed and
+  // the line would go to whoever reads it.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const std::string paths[] = {fifo, "/dev/null"};
+  for (const std::string& path : paths) {
+    ActivityLog log;
+    log.path = path;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(log.write("x"), 0) << path;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << path;
+  }
+  char byte;
+  EXPECT_LE(::read(reader, &byte, 1), 0) << "the line went into the FIFO";
+  ::close(reader);
+
+  // Without any reader, a FIFO would block a plain open for good.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(5);
+    ActivityLog log;
+    log.path = dir_.file("lonely");
+    ::mkfifo(log.path.c_str(), 0600);
+    log.write("x");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write hung on a FIFO";
 }
 
 TEST_F(LogFileTest, AppendKeepsEarlierLines) {
