@@ -75,7 +75,7 @@ make_body() {  # user old new with_upload
 }
 
 # One request; prints the CGI's pid. Runs in the site directory with the
-# shared TMPDIR, where the update lock lives.
+# shared TMPDIR, where upload files go.
 start_request() {  # body out
   (
     cd "$work/site"
@@ -231,7 +231,7 @@ uploads_left=$(find "$work/tmp" -name 'larkspur-upload-*' | wc -l)
 [ "$uploads_left" -le "$killed_upload" ] ||
   problem "$uploads_left upload temporaries left, only $killed_upload killed requests carried one"
 others=$(find "$work/tmp" "$work/site" -mindepth 1 -not -name 'larkspur-upload-*' \
-  -not -name 'LarkspurByWren_ZmyPB7A.lock' -not -name users -not -name users.tmp \
+  -not -name users.lock -not -name users.failures -not -name users -not -name users.tmp \
   -not -name larkspur.log -not -name larkspur.cgi.ini | wc -l)
 [ "$others" = 0 ] || problem "$others unexpected files left"
 

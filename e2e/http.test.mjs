@@ -55,9 +55,9 @@ test('a refused change leaves the AuthUserFile byte for byte as it was', async (
     { why: 'wrong old password', form: { name: 'alice', op: 'wrong', p1: 'newpass1' },
       text: 'alice:old password is incorrect' },
     { why: 'unknown user', form: { name: 'mallory', op: 'oldpass1', p1: 'newpass1' },
-      text: 'mallory:old password is incorrect.' },
+      text: 'mallory:old password is incorrect' },
     { why: 'user name in other case', form: { name: 'Alice', op: 'oldpass1', p1: 'newpass1' },
-      text: 'Alice:old password is incorrect.' },
+      text: 'Alice:old password is incorrect' },
     { why: 'confirmation differs', form: { name: 'alice', op: 'oldpass1', p1: 'newpass1', p2: 'NEWPASS1' },
       text: 'Two new passwords are not matched' },
     { why: 'new password too short', form: { name: 'alice', op: 'oldpass1', p1: 'abc' },
@@ -81,7 +81,7 @@ test('a user name with markup comes back escaped', async (t) => {
   site.addUser(eve, 'evepass1');
   const cases = [
     { form: { name: '<script>alert(1)</script>', op: 'x', p1: 'newpass1' },
-      text: '<script>alert(1)</script>:old password is incorrect.', raw: '<script>' },
+      text: '<script>alert(1)</script>:old password is incorrect', raw: '<script>' },
     { form: { name: eve, op: 'evepass1', p1: 'newpass1' },
       text: `${eve}:changed password successfully`, raw: '<i>' },
   ];

@@ -1,5 +1,5 @@
-// The three operating-system services the program relies on: its own path,
-// a machine-wide named lock with a timed wait, and replacing one file by
+// The operating-system services the program relies on: its own path,
+// the update lock of an AuthUserFile with a timed wait, and replacing one file by
 // another in one step. POSIX means, nothing else of ours included.
 #pragma once
 
@@ -10,6 +10,10 @@
 #include "platform/posix_io.h"
 
 namespace larkspur::platform {
+
+// Keeps the memory of this process, which holds passwords, out of core
+// dumps and out of reach of other processes. Called first thing.
+void forbid_core_dumps();
 
 // Records the name the web server ran us under (argv[0]). Links are not
 // resolved: a symlink named passwd.cgi must read passwd.cgi.ini.
@@ -23,32 +27,41 @@ std::string program_path();
 // unchanged, where the C runtime would translate line ends. Call first.
 void use_binary_io() noexcept;
 
-// A lock shared by every process of the machine that uses the same name.
-// On Linux a lock file in temp_dir() held with flock, so the kernel
-// releases it when the holder dies: there is no abandoned state. On Windows
-// a named mutex; a wait that finds it abandoned fails.
-class NamedLock {
+// The update lock of one AuthUserFile, shared by every process that edits
+// that file. On Linux the file "<AuthUserFile>.lock" beside it, held with
+// flock: the kernel releases it when the holder dies, and NFS carries it to
+// other hosts that share the directory; only the directory's writers can
+// create it, so no other local user can plant or hold it. On Windows the
+// named mutex "LarkspurByWren_ZmyPB7A", whatever the path; a wait that finds
+// it abandoned fails.
+class UpdateLock {
  public:
-  explicit NamedLock(std::string name);
+  enum class OpenResult {
+    kOpened,
+    kNoDirectory,  // the AuthUserFile's directory does not exist
+    kFailed,       // the lock file cannot be created or is not a regular file
+  };
+
+  explicit UpdateLock(std::string auth_user_file);
   // Gives ownership up and closes the lock file.
-  ~NamedLock();
-  NamedLock(const NamedLock&) = delete;
-  NamedLock& operator=(const NamedLock&) = delete;
+  ~UpdateLock();
+  UpdateLock(const UpdateLock&) = delete;
+  UpdateLock& operator=(const UpdateLock&) = delete;
 
   // Opens the lock, creating it when it does not exist yet.
-  bool open();
+  OpenResult open();
   // Waits at most `timeout` for ownership; true when this process owns it.
   bool wait(std::chrono::milliseconds timeout);
   // Gives ownership up; harmless when not owned.
   void release();
 
-  // Where the lock file of `name` lives.
-  static std::string lock_file_path(std::string_view name);
+  // Where the lock of `auth_user_file` lives.
+  static std::string lock_file_path(std::string_view auth_user_file);
 
  private:
-  std::string name_;
-  UniqueFd fd_;            // Linux: the lock file
-  void* mutex_ = nullptr;  // Windows: the mutex
+  std::string auth_user_file_;
+  [[maybe_unused]] UniqueFd fd_;            // Linux: the lock file
+  [[maybe_unused]] void* mutex_ = nullptr;  // Windows: the mutex
   bool owned_ = false;
 };
 

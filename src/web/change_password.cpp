@@ -104,7 +104,11 @@ Outcome as_outcome(Refusal refusal) {
 // Outcome 9: the AuthUserFile stays as it was.
 Outcome change_failed(const std::string& user) {
   return Outcome{html_escape(user) + ":" + page_text(html("change_password_failed")),
-                 user + ":change password failed"};
+                 logging::escape_log_text(user) + ":change password failed"};
+}
+
+Outcome no_auth_user_file() {
+  return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
 }
 
 // The rules of the configured hash scheme and of the page's charset. A
@@ -131,28 +135,26 @@ std::optional<Outcome> check_new_password(const Secrets& s, passwd::HashChoice& 
 }
 
 // Everything that must happen under the lock, up to the rewritten file.
-Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice) {
+Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
+                             const std::string& auth_user_file) {
   const std::string user(s.name.data());
-  // The name came from the visitor: escape it on the page, keep it in the log.
+  // The name came from the visitor: escaped for HTML on the page, and its
+  // control bytes escaped in the log, where they could forge a line.
   const std::string shown = html_escape(user);
+  const std::string logged = logging::escape_log_text(user);
 
   passwd::PasswordFile file;
-  if (!file.load(config::ini_file().get("path", "auth_user_file"))) {
-    return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
-  }
+  if (!file.load(auth_user_file)) return no_auth_user_file();
   // One pass over the file finds every record of the user for the change.
   const passwd::UserRecords records = file.look_up(user);
-  if (records.scan == passwd::UserRecords::Scan::failed) {
-    return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
-  }
+  if (records.scan == passwd::UserRecords::Scan::failed) return no_auth_user_file();
   const std::string& stored = records.hash;
-  if (stored.empty()) {
-    return Outcome{shown + ":" + page_text(html("old_password_error")) + ".",
-                   user + ":no this user"};
-  }
+  // An unknown name gets the page of a wrong password, so that the page does
+  // not tell which names exist; the log still tells them apart.
+  const std::string incorrect = shown + ":" + page_text(html("old_password_error"));
+  if (stored.empty()) return Outcome{incorrect, logged + ":no this user"};
   if (!passwd::password_matches(s.old_password.data(), stored.c_str())) {
-    return Outcome{shown + ":" + page_text(html("old_password_error")),
-                   user + ":old password is incorrect"};
+    return Outcome{incorrect, logged + ":old password is incorrect"};
   }
   const passwd::Scheme scheme = passwd::scheme_for(choice, stored);
   const std::size_t longest = passwd::longest_new_password(scheme);
@@ -164,7 +166,7 @@ Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice) {
                        s.hash[0] != '\0';
   if (encoded) file.set_hash(records, s.hash.data());
   if (!encoded || !file.save()) return change_failed(user);
-  return Outcome{shown + ":" + page_text(html("change_password_ok")), user + ":changed password",
+  return Outcome{shown + ":" + page_text(html("change_password_ok")), logged + ":changed password",
                  true};
 }
 
@@ -187,10 +189,23 @@ void change_password() {
     return;
   }
 
-  platform::NamedLock lock{std::string(kUpdateLockName)};
-  if (!lock.open()) {
-    report({server_error(kLockOpenFailed), "Can't open or create mutex"});
+  // Without an AuthUserFile there is nothing to lock: an administrator's
+  // mistake, told as such without waiting for anything.
+  const std::string auth_user_file = config::ini_file().get("path", "auth_user_file");
+  if (auth_user_file.empty()) {
+    report(no_auth_user_file());
     return;
+  }
+  platform::UpdateLock lock{auth_user_file};
+  switch (lock.open()) {
+    case platform::UpdateLock::OpenResult::kOpened:
+      break;
+    case platform::UpdateLock::OpenResult::kNoDirectory:
+      report(no_auth_user_file());
+      return;
+    case platform::UpdateLock::OpenResult::kFailed:
+      report({server_error(kLockOpenFailed), "Can't open or create mutex"});
+      return;
   }
   if (!lock.wait(kLockTimeout)) {
     report({server_error(kLockWaitFailed), "Wait for mutex error"});
@@ -198,7 +213,7 @@ void change_password() {
   }
   // The page and the log line are written while the lock is held, so that
   // lines of concurrent changes follow the order in which they were applied.
-  report(update_password_file(s, choice));
+  report(update_password_file(s, choice, auth_user_file));
 }
 
 }  // namespace larkspur::web

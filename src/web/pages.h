@@ -27,7 +27,4 @@ void write_modern_close();
 // Carries out one submitted change request.
 void change_password();
 
-// The machine-wide update lock shared by every instance of the program.
-inline constexpr std::string_view kUpdateLockName = "LarkspurByWren_ZmyPB7A";
-
 }  // namespace larkspur::web

@@ -1,6 +1,6 @@
 // A private site for running larkspur.cgi as the web server would: a working
-// directory holding larkspur.cgi.ini, the AuthUserFile and the log, and a
-// TMPDIR of its own so that the update lock is private to the test.
+// directory holding larkspur.cgi.ini, the AuthUserFile, its lock and the log,
+// and a TMPDIR of its own for upload files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -93,8 +93,9 @@ class Site {
   std::string ini_file() const { return root_.file("larkspur.cgi.ini"); }
   std::string auth_file() const { return root_.file("htpasswd"); }
   std::string log_file() const { return root_.file("activity.log"); }
-  const std::string& lock_dir() const { return tmp_.path(); }
+  const std::string& tmp_dir() const { return tmp_.path(); }
   const std::string& root() const { return root_.path(); }
+  std::string file(const std::string& name) const { return root_.file(name); }
 
   void write_ini(const std::string& text) const { write_file(ini_file(), text); }
 

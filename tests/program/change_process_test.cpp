@@ -52,7 +52,7 @@ std::vector<Case> cases() {
        {},
        "missing"},
       {"unknown user", "", "carol", "old-secret", "n1", "n1",
-       linked_message("carol:old password is incorrect."), "carol:no this user"},
+       linked_message("carol:old password is incorrect"), "carol:no this user"},
       {"wrong old password", "", "alice", "wrong", "n1", "n1",
        linked_message("alice:old password is incorrect"), "alice:old password is incorrect"},
       {"failed rewrite", "", "alice", "old-secret", "n1", "n1",

@@ -34,17 +34,15 @@ class LockProcess : public ::testing::Test {
     write_file(site_.auth_file(), original_);
   }
 
-  // The lock is a file in the site's TMPDIR held with flock. The first
-  // change that reaches the lock creates it; it is then the only file there.
+  // The lock is "<AuthUserFile>.lock", held with flock. The first change
+  // that reaches the lock creates it; nothing goes to TMPDIR.
   std::string lock_file() {
     site_.post(change_body("nobody", "x", "y", "y"));
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(site_.lock_dir())) {
-      if (entry.is_regular_file()) files.push_back(entry.path().string());
-    }
-    EXPECT_EQ(files.size(), 1u);
+    const std::string path = site_.auth_file() + ".lock";
+    EXPECT_TRUE(file_exists(path));
+    EXPECT_TRUE(std::filesystem::is_empty(site_.tmp_dir()));
     std::filesystem::remove(site_.log_file());
-    return files.empty() ? std::string() : files.front();
+    return path;
   }
 
   Site site_;

@@ -66,11 +66,11 @@ class MultipartProcess : public ::testing::Test {
     return run_process(site_.command(site_.environment(extra), input));
   }
 
-  // Whatever the process left in its TMPDIR, apart from the update lock.
+  // Whatever the process left in its TMPDIR.
   std::vector<std::string> leftovers() const {
     std::vector<std::string> files;
-    for (const auto& f : std::filesystem::directory_iterator(site_.lock_dir())) {
-      if (f.path().extension() != ".lock") files.push_back(f.path().filename().string());
+    for (const auto& f : std::filesystem::directory_iterator(site_.tmp_dir())) {
+      files.push_back(f.path().filename().string());
     }
     return files;
   }
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MultipartProcess, UploadWithoutTemporaryDirectoryFails) {
   const std::string body = multipart(
       kFirefox, change_form("n3w-Pa55", {file_input("f", "x.txt", "text/plain", "content")}));
-  const ProcessResult r = post(kFirefox, body, -1, -1, {"TMPDIR=" + site_.lock_dir() + "/missing"});
+  const ProcessResult r = post(kFirefox, body, -1, -1, {"TMPDIR=" + site_.tmp_dir() + "/missing"});
   EXPECT_EQ(r.exit_status, 255) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", "old-secret"));

@@ -66,11 +66,12 @@ class ChangeTest : public WebTest {
     EXPECT_EQ(log.substr(21), " [10.0.0.5][webuser] " + event + "\n");
   }
 
-  bool lock_ever_opened() const { return !std::filesystem::is_empty(lock_dir_.path()); }
+  bool lock_ever_opened() const { return file_exists(auth_file_ + ".lock"); }
 
   bool lock_is_free() const {
-    platform::NamedLock probe{std::string(web::kUpdateLockName)};
-    return probe.open() && probe.wait(std::chrono::milliseconds(0));
+    platform::UpdateLock probe{auth_file_};
+    return probe.open() == platform::UpdateLock::OpenResult::kOpened &&
+           probe.wait(std::chrono::milliseconds(0));
   }
 
   // `user` now has a hash of `password`, and every other line is as it was.
@@ -258,7 +259,19 @@ std::vector<Case> outcome_cases() {
        "n1",
        "n1",
        linked_message("Server error...."),
-       "No authuserfile configed"},
+       "No authuserfile configed",
+       false,
+       false},
+      {"missing AuthUserFile in an existing directory",
+       {{"path", "auth_user_file", "@DATA@/missing"}},
+       "alice",
+       "old-secret",
+       "n1",
+       "n1",
+       linked_message("Server error...."),
+       "No authuserfile configed",
+       false,
+       false},
       {"missing AuthUserFile",
        {{"path", "auth_user_file", "/nonexistent/htpasswd"}},
        "alice",
@@ -266,7 +279,9 @@ std::vector<Case> outcome_cases() {
        "n1",
        "n1",
        linked_message("Server error...."),
-       "No authuserfile configed"},
+       "No authuserfile configed",
+       false,
+       false},
       {"configured server_error",
        {{"path", "auth_user_file", ""}, {"html", "server_error", "Oops"}},
        "alice",
@@ -274,14 +289,16 @@ std::vector<Case> outcome_cases() {
        "n1",
        "n1",
        linked_message("Oops...."),
-       "No authuserfile configed"},
+       "No authuserfile configed",
+       false,
+       false},
       {"unknown user",
        {},
        "carol",
        "old-secret",
        "n1",
        "n1",
-       linked_message("carol:old password is incorrect."),
+       linked_message("carol:old password is incorrect"),
        "carol:no this user"},
       {"user differing in case",
        {},
@@ -289,7 +306,7 @@ std::vector<Case> outcome_cases() {
        "old-secret",
        "n1",
        "n1",
-       linked_message("Alice:old password is incorrect."),
+       linked_message("Alice:old password is incorrect"),
        "Alice:no this user"},
       {"user with an empty hash",
        {},
@@ -297,7 +314,7 @@ std::vector<Case> outcome_cases() {
        "",
        "n1",
        "n1",
-       linked_message("empty:old password is incorrect."),
+       linked_message("empty:old password is incorrect"),
        "empty:no this user"},
       {"name holding a colon",
        {},
@@ -305,7 +322,7 @@ std::vector<Case> outcome_cases() {
        "old-secret",
        "n1",
        "n1",
-       linked_message("alice:x:old password is incorrect."),
+       linked_message("alice:x:old password is incorrect"),
        "alice:x:no this user"},
       {"long name cut to 80 bytes",
        {},
@@ -313,8 +330,16 @@ std::vector<Case> outcome_cases() {
        "old-secret",
        "n1",
        "n1",
-       linked_message(a80 + ":old password is incorrect."),
+       linked_message(a80 + ":old password is incorrect"),
        a80 + ":no this user"},
+      {"control bytes of the name are escaped in the log",
+       {},
+       "ev\x1b[2Jil\t",
+       "p",
+       "n1",
+       "n1",
+       linked_message("ev\x1b[2Jil\t:old password is incorrect"),
+       "ev\\x1b[2Jil\\x09:no this user"},
       {"wrong old password",
        {},
        "alice",
@@ -364,7 +389,7 @@ std::vector<Case> outcome_cases() {
        "p",
        "n1",
        "n1",
-       linked_message("&lt;script&gt;x&lt;/script&gt;:old password is incorrect."),
+       linked_message("&lt;script&gt;x&lt;/script&gt;:old password is incorrect"),
        "<script>x</script>:no this user"},
   };
 }
@@ -377,7 +402,9 @@ TEST_P(OutcomeTest, WritesPageLogLineAndFile) {
     if (s.value.empty()) {
       config::ini_file().entries.erase(s.section + std::string(config::IniFile::kJoiner) + s.key);
     } else {
-      set_ini(s.section, s.key, s.value);
+      std::string value = s.value;
+      if (value.starts_with("@DATA@")) value.replace(0, 6, data_.path());
+      set_ini(s.section, s.key, value);
     }
   }
   submit(c.name, c.old_password, c.new_password, c.confirmation);
@@ -410,7 +437,7 @@ TEST_F(ChangeTest, FailedRewriteKeepsTheFileAndReleasesTheLock) {
 }
 
 TEST_F(ChangeTest, LockThatCannotBeOpenedIsAServerError) {
-  ::setenv("TMPDIR", data_.file("no-such-dir").c_str(), 1);
+  std::filesystem::create_directory(auth_file_ + ".lock");
   submit("alice", "old-secret", "n1", "n1");
   EXPECT_EQ(output(), linked_message("Server error.."));
   expect_logged("Can't open or create mutex");

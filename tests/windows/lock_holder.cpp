@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // Takes the update lock the way larkspur.exe does, for the tests that need a
 // process to hold it:
-//   lock_holder NAME hold MS    holds it for MS milliseconds, then releases
-//   lock_holder NAME abandon MS exits while holding it after MS milliseconds
+//   lock_holder FILE hold MS    holds it for MS milliseconds, then releases
+//   lock_holder FILE abandon MS exits while holding it after MS milliseconds
+// FILE is the AuthUserFile the lock belongs to; on Windows every one shares
+// the same named mutex.
 // Prints "held" once it owns the lock.
 #include <windows.h>
 
@@ -15,8 +17,11 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  larkspur::platform::NamedLock lock{std::string(argv[1])};
-  if (!lock.open() || !lock.wait(std::chrono::milliseconds(5000))) return 1;
+  larkspur::platform::UpdateLock lock{std::string(argv[1])};
+  if (lock.open() != larkspur::platform::UpdateLock::OpenResult::kOpened ||
+      !lock.wait(std::chrono::milliseconds(5000))) {
+    return 1;
+  }
   std::puts("held");
   std::fflush(stdout);
   ::Sleep(argc > 3 ? static_cast<DWORD>(std::atoi(argv[3])) : 1000);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Windows: the update lock is a named mutex. Its name has no namespace
-// prefix, so it lives in the session's own object namespace, where every
-// process the web server starts finds the same object.
+// Windows: the update lock is a named mutex, the same for every AuthUserFile.
+// Its name has no namespace prefix, so it lives in the session's own object
+// namespace, where every process the web server starts finds the same object.
 #include <windows.h>
 
 #include <algorithm>
@@ -13,25 +13,30 @@
 #include "platform/platform.h"
 
 namespace larkspur::platform {
+namespace {
 
-NamedLock::NamedLock(std::string name) : name_(std::move(name)) {}
+constexpr const char* kMutexName = "LarkspurByWren_ZmyPB7A";
 
-NamedLock::~NamedLock() {
+}  // namespace
+
+UpdateLock::UpdateLock(std::string auth_user_file) : auth_user_file_(std::move(auth_user_file)) {}
+
+UpdateLock::~UpdateLock() {
   release();
   if (mutex_ != nullptr) ::CloseHandle(mutex_);
 }
 
 // No file stands behind a mutex.
-std::string NamedLock::lock_file_path(std::string_view) { return {}; }
+std::string UpdateLock::lock_file_path(std::string_view) { return {}; }
 
-bool NamedLock::open() {
-  if (mutex_ != nullptr) return true;
-  mutex_ = ::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name_.c_str());
-  if (mutex_ == nullptr) mutex_ = ::CreateMutexA(nullptr, FALSE, name_.c_str());
-  return mutex_ != nullptr;
+UpdateLock::OpenResult UpdateLock::open() {
+  if (mutex_ != nullptr) return OpenResult::kOpened;
+  mutex_ = ::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
+  if (mutex_ == nullptr) mutex_ = ::CreateMutexA(nullptr, FALSE, kMutexName);
+  return mutex_ != nullptr ? OpenResult::kOpened : OpenResult::kFailed;
 }
 
-bool NamedLock::wait(std::chrono::milliseconds timeout) {
+bool UpdateLock::wait(std::chrono::milliseconds timeout) {
   if (mutex_ == nullptr) return false;
   // INFINITE is 0xFFFFFFFF: stay below it so that a long time-out still ends.
   const auto ms = std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INFINITE - 1);
@@ -50,7 +55,7 @@ bool NamedLock::wait(std::chrono::milliseconds timeout) {
   }
 }
 
-void NamedLock::release() {
+void UpdateLock::release() {
   if (!owned_) return;
   ::ReleaseMutex(mutex_);
   owned_ = false;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,29 +18,26 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-TEST(LockFilePath, HonoursTmpdir) {
+TEST(LockFilePath, LiesBesideTheAuthUserFile) {
   struct Case {
-    const char* tmpdir;
+    const char* auth_user_file;
     const char* expected;
   };
   const Case cases[] = {
-      {nullptr, "/tmp/L.lock"},
-      {"", "/tmp/L.lock"},
-      {"/var/run/x", "/var/run/x/L.lock"},
-      {"/var/run/x/", "/var/run/x/L.lock"},
+      {"/srv/auth/users", "/srv/auth/users.lock"},
+      {"users", "users.lock"},
+      {"/srv/auth/.htpasswd", "/srv/auth/.htpasswd.lock"},
   };
   for (const Case& c : cases) {
-    test::ScopedEnv tmpdir("TMPDIR", c.tmpdir);
-    EXPECT_EQ(NamedLock::lock_file_path("L"), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
+    EXPECT_EQ(UpdateLock::lock_file_path(c.auth_user_file), c.expected) << c.auth_user_file;
   }
 }
 
-class NamedLockTest : public ::testing::Test {
+class UpdateLockTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
-  test::ScopedEnv tmpdir_{"TMPDIR", dir_.path().c_str()};
-  const std::string name_ = "TestLock";
-  std::string path() const { return dir_.file(name_ + ".lock"); }
+  const std::string name_ = dir_.file("users");
+  std::string path() const { return name_ + ".lock"; }
 };
 
 // A child process that takes the lock, reports that over a pipe and then
@@ -50,8 +48,8 @@ pid_t spawn_holder(const std::string& name) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    NamedLock lock(name);
-    const char ok = lock.open() && lock.wait(milliseconds(5000)) ? 'y' : 'n';
+    UpdateLock lock(name);
+    const char ok = lock.open() == UpdateLock::OpenResult::kOpened && lock.wait(milliseconds(5000)) ? 'y' : 'n';
     (void)!::write(fds[1], &ok, 1);
     for (;;) ::pause();
   }
@@ -67,28 +65,27 @@ pid_t spawn_holder(const std::string& name) {
   return pid;
 }
 
-TEST_F(NamedLockTest, CreatesReadableLockFileInTmpdir) {
-  const mode_t old_umask = ::umask(077);
-  NamedLock lock(name_);
-  const bool opened = lock.open();
+TEST_F(UpdateLockTest, CreatesAPrivateLockFileBesideTheAuthUserFile) {
+  const mode_t old_umask = ::umask(0);
+  UpdateLock lock(name_);
+  const bool opened = lock.open() == UpdateLock::OpenResult::kOpened;
   ::umask(old_umask);
   ASSERT_TRUE(opened);
   struct stat st;
   ASSERT_EQ(::lstat(path().c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  // Other users' requests must be able to open it too.
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(NamedLockTest, OpensExistingLockFile) {
+TEST_F(UpdateLockTest, OpensExistingLockFile) {
   test::write_file(path(), "");
   ::chmod(path().c_str(), 0444);
-  NamedLock lock(name_);
-  ASSERT_TRUE(lock.open());
+  UpdateLock lock(name_);
+  ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
   EXPECT_TRUE(lock.wait(milliseconds(0)));
 }
 
-TEST_F(NamedLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
+TEST_F(UpdateLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
   const std::string target = dir_.file("target");
   test::write_file(target, "keep");
   struct Case {
@@ -110,26 +107,39 @@ TEST_F(NamedLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
     ::unlink(path().c_str());
     ::rmdir(path().c_str());
     ASSERT_EQ(c.make(path(), target), 0) << c.what;
-    NamedLock lock(name_);
-    EXPECT_FALSE(lock.open()) << c.what;
+    UpdateLock lock(name_);
+    EXPECT_EQ(lock.open(), UpdateLock::OpenResult::kFailed) << c.what;
     EXPECT_FALSE(lock.wait(milliseconds(0))) << c.what;
   }
   EXPECT_EQ(test::read_file(target), "keep");
   EXPECT_FALSE(test::file_exists(target + ".missing"));
 }
 
-TEST_F(NamedLockTest, FailsWhenDirectoryIsMissing) {
-  test::ScopedEnv missing("TMPDIR", (dir_.path() + "/no/such/dir").c_str());
-  NamedLock lock(name_);
-  EXPECT_FALSE(lock.open());
+TEST_F(UpdateLockTest, TellsAMissingDirectoryFromOtherFailures) {
+  struct Case {
+    std::string auth_user_file;
+    UpdateLock::OpenResult expected;
+  };
+  test::write_file(dir_.file("plain"), "");
+  const Case cases[] = {
+      {dir_.file("no/such/users"), UpdateLock::OpenResult::kNoDirectory},
+      {dir_.file("plain/users"), UpdateLock::OpenResult::kNoDirectory},
+      {"", UpdateLock::OpenResult::kFailed},
+      {std::string(dir_.file("x")) + '\0' + "y", UpdateLock::OpenResult::kFailed},
+  };
+  for (const Case& c : cases) {
+    UpdateLock lock(c.auth_user_file);
+    EXPECT_EQ(lock.open(), c.expected) << c.auth_user_file;
+    EXPECT_FALSE(lock.wait(milliseconds(0)));
+  }
 }
 
-TEST_F(NamedLockTest, HeldByAnotherProcessUntilItDies) {
+TEST_F(UpdateLockTest, HeldByAnotherProcessUntilItDies) {
   const pid_t holder = spawn_holder(name_);
   ASSERT_GT(holder, 0);
 
-  NamedLock lock(name_);
-  ASSERT_TRUE(lock.open());
+  UpdateLock lock(name_);
+  ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
   const auto start = Clock::now();
   EXPECT_FALSE(lock.wait(milliseconds(200)));
   const auto waited = Clock::now() - start;
@@ -144,16 +154,16 @@ TEST_F(NamedLockTest, HeldByAnotherProcessUntilItDies) {
   EXPECT_LT(Clock::now() - after_kill, milliseconds(2000));
 }
 
-TEST_F(NamedLockTest, ReleaseHandsLockToAnotherProcess) {
-  NamedLock lock(name_);
-  ASSERT_TRUE(lock.open());
+TEST_F(UpdateLockTest, ReleaseHandsLockToAnotherProcess) {
+  UpdateLock lock(name_);
+  ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
   ASSERT_TRUE(lock.wait(milliseconds(0)));
 
   // While we hold it, a child cannot take it.
   pid_t child = ::fork();
   if (child == 0) {
-    NamedLock other(name_);
-    ::_exit(other.open() && !other.wait(milliseconds(50)) ? 0 : 1);
+    UpdateLock other(name_);
+    ::_exit(other.open() == UpdateLock::OpenResult::kOpened && !other.wait(milliseconds(50)) ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -163,8 +173,8 @@ TEST_F(NamedLockTest, ReleaseHandsLockToAnotherProcess) {
   lock.release();  // harmless when not owned
   child = ::fork();
   if (child == 0) {
-    NamedLock other(name_);
-    ::_exit(other.open() && other.wait(milliseconds(2000)) ? 0 : 1);
+    UpdateLock other(name_);
+    ::_exit(other.open() == UpdateLock::OpenResult::kOpened && other.wait(milliseconds(2000)) ? 0 : 1);
   }
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -172,11 +182,11 @@ TEST_F(NamedLockTest, ReleaseHandsLockToAnotherProcess) {
 
 // flock belongs to the open file, which a forked child shares: closing our
 // descriptor alone would leave the lock held for as long as the child lives.
-TEST_F(NamedLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
+TEST_F(UpdateLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
   pid_t sharer = -1;
   {
-    NamedLock lock(name_);
-    ASSERT_TRUE(lock.open());
+    UpdateLock lock(name_);
+    ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
     ASSERT_TRUE(lock.wait(milliseconds(0)));
     sharer = ::fork();
     if (sharer == 0) {
@@ -186,8 +196,8 @@ TEST_F(NamedLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
   }
   const pid_t child = ::fork();
   if (child == 0) {
-    NamedLock other(name_);
-    ::_exit(other.open() && other.wait(milliseconds(2000)) ? 0 : 1);
+    UpdateLock other(name_);
+    ::_exit(other.open() == UpdateLock::OpenResult::kOpened && other.wait(milliseconds(2000)) ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -196,8 +206,8 @@ TEST_F(NamedLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST_F(NamedLockTest, WaitWithoutOpenFails) {
-  NamedLock lock(name_);
+TEST_F(UpdateLockTest, WaitWithoutOpenFails) {
+  UpdateLock lock(name_);
   EXPECT_FALSE(lock.wait(milliseconds(0)));
   lock.release();
 }
