@@ -2,22 +2,33 @@
 // form input, run the page and clean up after it.
 #include "cgi/gateway.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <ostream>
+#include <span>
 #include <string_view>
 
 #include "cgi/form.h"
 #include "cgi/multipart.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
+#include "platform/wipe.h"
 
 namespace larkspur::cgi {
 namespace {
 
-bool is_help_argument(int argc, char** argv) {
-  if (argc < 2 || argv[1] == nullptr) return false;
-  const std::string_view first = argv[1];
+bool is_help_argument(std::span<char* const> args) {
+  if (args.empty() || args[0] == nullptr) return false;
+  const std::string_view first = args[0];
   return first == "/?" || first == "-h";
+}
+
+// A query string can hold passwords as much as a body can: once decoded,
+// neither our copy nor the environment's keeps it.
+void wipe_query_string(RequestEnv& env) {
+  platform::secure_wipe(env.QUERY_STRING);
+  if (char* raw = std::getenv("QUERY_STRING")) platform::secure_wipe(raw, std::strlen(raw));
 }
 
 // Decodes the input the method and media type call for; anything else is
@@ -34,12 +45,21 @@ DecodeResult decode_form_input(RequestEnv& env) {
   }
   if (ascii_iequals(env.REQUEST_METHOD, "get")) {
     env.content_length = static_cast<std::int64_t>(env.QUERY_STRING.size());
-    return form_decode_query();
+    const DecodeResult result = form_decode_query();
+    wipe_query_string(env);
+    return result;
   }
   return DECODE_SUCCESS;
 }
 
 }  // namespace
+
+std::span<char* const> console_arguments(int argc, char** argv) {
+  // Under a web server the arguments are not ours to read: for a query
+  // without "=" (such as "?-h") the server passes the query as argv.
+  if (std::getenv("GATEWAY_INTERFACE") != nullptr || argc < 2 || argv == nullptr) return {};
+  return {argv + 1, static_cast<std::size_t>(argc - 1)};
+}
 
 int gateway_main(int argc, char** argv, PageMain page_main) {
   // Standard input and output need no binary mode here: the streams pass
@@ -49,7 +69,7 @@ int gateway_main(int argc, char** argv, PageMain page_main) {
     capture_request_env(env);
     form_free_all();
 
-    if (is_help_argument(argc, argv)) {
+    if (is_help_argument(console_arguments(argc, argv))) {
       response_stream() << kHelpText;
       response_stream().flush();
       return 0;

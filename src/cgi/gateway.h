@@ -13,6 +13,10 @@ using PageMain = int (*)();
 // the result of `page_main`.
 int gateway_main(int argc, char** argv, PageMain page_main);
 
+// The command-line arguments after the program name, or none at all when
+// GATEWAY_INTERFACE is set: arguments are for the console only.
+std::span<char* const> console_arguments(int argc, char** argv);
+
 // Writes "Content-type: <type>\r\n\r\n" to the response stream.
 void write_content_type(std::string_view type);
 

@@ -4,6 +4,7 @@
 
 #include "cgi/form.h"
 #include "cgi/gateway.h"
+#include "cgi/request_env.h"
 #include "cgi/streams.h"
 #include "config/ini_file.h"
 #include "log/activity_log.h"
@@ -15,6 +16,15 @@
 namespace larkspur::web {
 
 namespace {
+
+// A change sent any other way would carry both passwords in the URL, and
+// from there into the access logs of every server and proxy on the way.
+bool sent_by_post() { return cgi::ascii_iequals(cgi::request_env().REQUEST_METHOD, "post"); }
+
+void refuse_change_without_post(const PageSet& pages) {
+  pages.failure(page_text(html("post_required")));
+  logging::log_activity("Change refused: not sent by POST");
+}
 
 // The lines every classic page starts with, the configuration failure's too.
 void write_classic_preamble() {
@@ -37,7 +47,11 @@ void write_page() {
   const PageSet& pages = page_set();
   pages.open();
   if (cgi::form_has_field("chgpasswd") == cgi::FORM_SUCCESS) {
-    change_password();
+    if (sent_by_post()) {
+      change_password();
+    } else {
+      refuse_change_without_post(pages);
+    }
   } else {
     pages.form();
   }

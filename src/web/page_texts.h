@@ -35,6 +35,7 @@ inline constexpr PageText kPageTexts[] = {
     {"old_password_error", "old password is incorrect"},
     {"change_password_failed", "change password failed"},
     {"change_password_ok", "changed password successfully"},
+    {"post_required", "Please use the form to change your password"},
 };
 
 // The row of `key`; a key without a row does not compile.

@@ -74,8 +74,8 @@ TEST_F(GatewayTest, HelpOnlyForExactFirstArgument) {
       {{}, false},
   };
   setenv("REQUEST_METHOD", "GET", 1);
-  setenv("QUERY_STRING", "a=1", 1);
   for (const auto& c : cases) {
+    setenv("QUERY_STRING", "a=1", 1);  // wiped by each run
     g_seen = PageSeen{};
     out_.str("");
     const int status = run(c.args);
@@ -91,6 +91,36 @@ TEST_F(GatewayTest, HelpOnlyForExactFirstArgument) {
     }
     EXPECT_TRUE(form_entries().empty()) << label;
   }
+}
+
+TEST_F(GatewayTest, ArgumentsAreForTheConsoleOnly) {
+  // Apache hands a query without "=" such as "?-h" to the program as argv.
+  const struct {
+    const char* gateway_interface;
+    bool help;
+  } cases[] = {{nullptr, true}, {"CGI/1.1", false}, {"", false}};
+  setenv("REQUEST_METHOD", "GET", 1);
+  for (const auto& c : cases) {
+    const std::string label = c.gateway_interface ? c.gateway_interface : "(unset)";
+    setenv("QUERY_STRING", "-h", 1);
+    unsetenv("GATEWAY_INTERFACE");
+    set("GATEWAY_INTERFACE", c.gateway_interface);
+    g_seen = PageSeen{};
+    out_.str("");
+    EXPECT_EQ(run({"x.cgi", "-h"}), 0) << label;
+    EXPECT_EQ(out_.str(), c.help ? std::string(kHelpText) : kPageOutput) << label;
+    EXPECT_EQ(g_seen.calls, c.help ? 0 : 1) << label;
+  }
+}
+
+TEST_F(GatewayTest, QueryStringIsWipedOnceDecoded) {
+  setenv("REQUEST_METHOD", "GET", 1);
+  setenv("QUERY_STRING", "op=old-secret&p1=new-secret", 1);
+  const char* raw = std::getenv("QUERY_STRING");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(g_seen.entries, (Pairs{{"op", "old-secret"}, {"p1", "new-secret"}}));
+  EXPECT_EQ(request_env().QUERY_STRING, "");
+  EXPECT_EQ(std::string(raw, 27), std::string(27, '\0'));
 }
 
 TEST_F(GatewayTest, DispatchesOnMethodAndMediaType) {

@@ -112,6 +112,67 @@ ProcessResult run_process(const Command& command) {
   return result;
 }
 
+RunningProcess::RunningProcess(const Command& command) {
+  int in[2];
+  if (pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+  std::vector<std::string> args =
+      command.argv.empty() ? std::vector<std::string>{command.program} : command.argv;
+  std::vector<char*> argv, envp;
+  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (auto& e : command.env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(in[0], 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0) _exit(126);
+    execve(command.program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  in_ = in[1];
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+RunningProcess::~RunningProcess() {
+  close_input();
+  if (!reaped_) {
+    kill(pid_, SIGKILL);
+    wait();
+  }
+}
+
+bool RunningProcess::send(const std::string& bytes) {
+  std::size_t done = 0;
+  while (in_ >= 0 && done < bytes.size()) {
+    const ssize_t n = write(in_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return in_ >= 0;
+}
+
+void RunningProcess::close_input() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
+void RunningProcess::signal(int signal_number) { ::kill(pid_, signal_number); }
+
+int RunningProcess::wait() {
+  if (!reaped_) {
+    while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+  }
+  return status_;
+}
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/larkspur-test-XXXXXX";

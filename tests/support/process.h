@@ -2,6 +2,8 @@
 // working directory and standard input, and temporary directories.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -27,6 +29,31 @@ struct ProcessResult {
 };
 
 ProcessResult run_process(const Command& command);
+
+// A process left running, for tests that act on it midway: its standard
+// input stays open for `send`, its output goes to /dev/null. Killed with
+// SIGKILL if still running when the object goes.
+class RunningProcess {
+ public:
+  explicit RunningProcess(const Command& command);
+  ~RunningProcess();
+  RunningProcess(const RunningProcess&) = delete;
+  RunningProcess& operator=(const RunningProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Writes all of `bytes` to its standard input; false once it is closed.
+  bool send(const std::string& bytes);
+  void close_input();
+  void signal(int signal_number);
+  // Waits for the end; the wait status as waitpid gives it.
+  int wait();
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  bool reaped_ = false;
+  int status_ = 0;
+};
 
 // A fresh private directory, removed with everything in it.
 class TempDir {

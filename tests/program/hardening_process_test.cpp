@@ -1,0 +1,218 @@
+// SPDX-License-Identifier: Apache-2.0
+// What a hostile client or a hostile local user can do to the running
+// program: changes by GET, telling names apart, core dumps, arguments from
+// the query, the log as a FIFO or a forged line, and the update lock.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "cgi_site.h"
+
+namespace larkspur::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The log line's text after "[stamp] ".
+std::string logged_text(const std::string& line) { return line.size() > 22 ? line.substr(22) : ""; }
+
+class Hardening : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    site_.write_ini("[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n");
+    original_ = htpasswd_line("alice", "old-secret") + "\n";
+    write_file(site_.auth_file(), original_);
+  }
+
+  Site site_;
+  std::string original_;
+};
+
+TEST_F(Hardening, OnlyAPostRunsTheChange) {
+  const std::string query = change_body("alice", "old-secret", "n1", "n1");
+  // Only GET decodes the query string; other methods see no fields at all.
+  struct Case {
+    const char* method;
+    bool refused;  // else the form, as for any request without the submit field
+  };
+  const Case cases[] = {{"GET", true}, {"get", true}, {"HEAD", false}, {"PUT", false}, {"", false}};
+  for (const Case& c : cases) {
+    std::filesystem::remove(site_.log_file());
+    ProcessResult r = run_process(site_.command(
+        site_.environment({std::string("REQUEST_METHOD=") + c.method, "QUERY_STRING=" + query})));
+    EXPECT_EQ(r.exit_status, 0) << c.method;
+    if (c.refused) {
+      EXPECT_EQ(r.out, framed(linked_message("Please use the form to change your password")))
+          << c.method;
+      EXPECT_EQ(logged_text(read_file(site_.log_file())),
+                "[10.0.0.5][webuser] Change refused: not sent by POST\n")
+          << c.method;
+    } else {
+      EXPECT_NE(r.out.find("<form method=\"POST\""), std::string::npos) << c.method;
+      EXPECT_FALSE(file_exists(site_.log_file())) << c.method;
+    }
+    EXPECT_EQ(read_file(site_.auth_file()), original_) << c.method;
+    EXPECT_FALSE(file_exists(site_.auth_file() + ".lock")) << "no lock taken for " << c.method;
+  }
+
+  // Without the submit field a GET still shows the form, and a POST in any
+  // letter case changes.
+  ProcessResult form = site_.get("name=alice");
+  EXPECT_NE(form.out.find("<form method=\"POST\""), std::string::npos) << form.out;
+  ProcessResult post = run_process(site_.command(
+      site_.environment({"REQUEST_METHOD=pOsT", "CONTENT_TYPE=application/x-www-form-urlencoded",
+                         "CONTENT_LENGTH=" + std::to_string(query.size())}),
+      query));
+  EXPECT_EQ(post.out, framed(plain_message("alice:changed password successfully")));
+}
+
+TEST_F(Hardening, ConfiguredPostRequiredText) {
+  site_.write_ini("[path]\nauth_user_file=htpasswd\n[html]\npost_required=<b>POST!</b>\n");
+  ProcessResult r = site_.get("chgpasswd=1");
+  EXPECT_EQ(r.out, framed(linked_message("<b>POST!</b>")));
+}
+
+TEST_F(Hardening, UnknownNameAndWrongPasswordGetTheSamePage) {
+  const ProcessResult unknown = site_.post(change_body("alicx", "old-secret", "n1", "n1"));
+  const ProcessResult wrong = site_.post(change_body("alicx", "wrong", "n1", "n1"));
+  write_file(site_.auth_file(), original_ + htpasswd_line("alicx", "right") + "\n");
+  const ProcessResult existing = site_.post(change_body("alicx", "wrong", "n1", "n1"));
+  EXPECT_EQ(unknown.out, framed(linked_message("alicx:old password is incorrect")));
+  EXPECT_EQ(existing.out, unknown.out);
+  EXPECT_EQ(wrong.out, unknown.out);
+  const auto log = lines_of(read_file(site_.log_file()));
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_TRUE(log[0].ends_with("] alicx:no this user"));
+  EXPECT_TRUE(log[2].ends_with("] alicx:old password is incorrect"));
+}
+
+TEST_F(Hardening, NoCoreDumpWhileHoldingPasswords) {
+  // Hold the lock, so that the request waits with both passwords in memory.
+  const int held = ::open((site_.auth_file() + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const std::string body = change_body("alice", "old-secret", "n1", "n1");
+  RunningProcess cgi(site_.post_spec(body));
+  cgi.send(body);
+  cgi.close_input();
+
+  // Polled: right after exec the limits are still the inherited ones.
+  std::string soft, hard, line;
+  for (int i = 0; i < 300 && !(soft == "0" && hard == "0"); ++i) {
+    std::this_thread::sleep_for(10ms);
+    std::ifstream limits("/proc/" + std::to_string(cgi.pid()) + "/limits");
+    while (std::getline(limits, line) && !line.starts_with("Max core file size")) {
+    }
+    std::istringstream fields(line.substr(std::min(line.size(), std::size_t{18})));
+    fields >> soft >> hard;
+  }
+  ::close(held);
+  EXPECT_TRUE(WIFEXITED(cgi.wait()));
+  EXPECT_EQ(soft, "0") << line;
+  EXPECT_EQ(hard, "0") << line;
+}
+
+TEST_F(Hardening, ArgumentsFromTheQueryAreIgnored) {
+  // What Apache does for "GET /cgi-bin/larkspur.cgi?-h".
+  Command command = site_.command(site_.environment({"REQUEST_METHOD=GET", "QUERY_STRING=-h"}));
+  command.argv = {cgi_binary(), "-h"};
+  ProcessResult r = run_process(command);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out.rfind("Content-type: text/html\r\n\r\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find("for this help"), std::string::npos);
+}
+
+TEST_F(Hardening, ALogThatIsNoRegularFileNeverHangsAChange) {
+  ASSERT_EQ(::mkfifo(site_.log_file().c_str(), 0600), 0);
+  Command command = site_.post_spec(change_body("alice", "old-secret", "n1", "n1"));
+  command.timeout = 20s;
+  ProcessResult r = run_process(command);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.out, framed(plain_message("alice:changed password successfully")));
+  EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", "n1"));
+}
+
+TEST_F(Hardening, RequestTextCannotForgeALogLine) {
+  const std::string forged = "[2026-01-01 00:00:00] [6.6.6.6][x] x:changed password";
+  ProcessResult r = site_.post(change_body("a\x1b[2Jb", "x", "n1", "n1"),
+                               {"REMOTE_USER=eve\n" + forged, "REMOTE_ADDR=10.0.0.5\r"});
+  EXPECT_EQ(r.exit_status, 0);
+  const auto log = lines_of(read_file(site_.log_file()));
+  ASSERT_EQ(log.size(), 1u) << read_file(site_.log_file());
+  EXPECT_EQ(logged_text(log[0]),
+            "[10.0.0.5\\x0d][eve\\x0a" + forged + "] a\\x1b[2Jb:no this user");
+}
+
+TEST_F(Hardening, LockLivesBesideTheAuthUserFile) {
+  // A lock file held in the temporary directory, where it used to live,
+  // plays no part.
+  const int planted = ::open((site_.tmp_dir() + "/LarkspurByWren_ZmyPB7A.lock").c_str(),
+                             O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(planted, 0);
+  ASSERT_EQ(::flock(planted, LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  ProcessResult r = site_.post(change_body("alice", "old-secret", "n1", "n1"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  ::close(planted);
+  EXPECT_EQ(r.out, framed(plain_message("alice:changed password successfully")));
+
+  struct stat st;
+  ASSERT_EQ(::lstat((site_.auth_file() + ".lock").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(Hardening, LockThatIsNoRegularFileRefusesTheChange) {
+  const std::string lock = site_.auth_file() + ".lock";
+  write_file(site_.file("target"), "keep");
+  struct Case {
+    const char* what;
+    std::function<int()> plant;
+  };
+  const Case cases[] = {
+      {"symlink", [&] { return ::symlink(site_.file("target").c_str(), lock.c_str()); }},
+      {"fifo", [&] { return ::mkfifo(lock.c_str(), 0600); }},
+      {"directory", [&] { return ::mkdir(lock.c_str(), 0700); }},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(lock);
+    ASSERT_EQ(c.plant(), 0) << c.what;
+    std::filesystem::remove(site_.log_file());
+    ProcessResult r = site_.post(change_body("alice", "old-secret", "n1", "n1"));
+    EXPECT_EQ(r.out, framed(linked_message("Server error.."))) << c.what;
+    EXPECT_TRUE(read_file(site_.log_file()).ends_with("] Can't open or create mutex\n")) << c.what;
+    EXPECT_EQ(read_file(site_.auth_file()), original_) << c.what;
+  }
+  EXPECT_EQ(read_file(site_.file("target")), "keep");
+}
+
+TEST_F(Hardening, AMissingDirectoryIsAnUnconfiguredAuthUserFile) {
+  for (const char* auth : {"", "no/such/dir/htpasswd"}) {
+    site_.write_ini(std::string("[path]\nauth_user_file=") + auth + "\nlog_file=activity.log\n");
+    std::filesystem::remove(site_.log_file());
+    ProcessResult r = site_.post(change_body("alice", "old-secret", "n1", "n1"));
+    EXPECT_EQ(r.out, framed(linked_message("Server error...."))) << auth;
+    EXPECT_TRUE(read_file(site_.log_file()).ends_with("] No authuserfile configed\n")) << auth;
+  }
+  EXPECT_FALSE(file_exists(site_.root() + "/no"));
+}
+
+}  // namespace
+}  // namespace larkspur::test
