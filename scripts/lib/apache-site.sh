@@ -74,6 +74,9 @@ auth_user_file = $auth_file
 log_file = $log_file
 [setup]
 password_min_length = $min_length
+max_failures = 10
+max_failures_per_address = 30
+failure_window = 900
 INI
 [ -z "$hash" ] || echo "hash = $hash" >>"$dir/cgi-bin/larkspur.cgi.ini"
 cat >>"$dir/cgi-bin/larkspur.cgi.ini" <<INI

@@ -4,11 +4,13 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "cgi/form.h"
+#include "cgi/request_env.h"
 #include "config/ini_file.h"
 #include "log/activity_log.h"
 #include "passwd/hashing.h"
@@ -17,6 +19,7 @@
 #include "platform/platform.h"
 #include "platform/wipe.h"
 #include "web/charset.h"
+#include "web/failure_counts.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
@@ -55,6 +58,7 @@ struct Outcome {
   std::string page;
   std::string event;   // the log line's fixed English text
   bool plain = false;  // success carries no link back to the form
+  bool failed_check = false;  // no such user, or a wrong old password
 };
 
 // "Server error" and the dots that say which failure it was.
@@ -152,9 +156,9 @@ Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
   // An unknown name gets the page of a wrong password, so that the page does
   // not tell which names exist; the log still tells them apart.
   const std::string incorrect = shown + ":" + page_text(html("old_password_error"));
-  if (stored.empty()) return Outcome{incorrect, logged + ":no this user"};
+  if (stored.empty()) return Outcome{incorrect, logged + ":no this user", false, true};
   if (!passwd::password_matches(s.old_password.data(), stored.c_str())) {
-    return Outcome{incorrect, logged + ":old password is incorrect"};
+    return Outcome{incorrect, logged + ":old password is incorrect", false, true};
   }
   const passwd::Scheme scheme = passwd::scheme_for(choice, stored);
   const std::size_t longest = passwd::longest_new_password(scheme);
@@ -213,7 +217,17 @@ void change_password() {
   }
   // The page and the log line are written while the lock is held, so that
   // lines of concurrent changes follow the order in which they were applied.
-  report(update_password_file(s, choice, auth_user_file));
+  Throttle throttle(auth_user_file, s.name.data(), cgi::request_env().REMOTE_ADDR,
+                    throttle_limits(), std::time(nullptr));
+  if (throttle.refuses()) {
+    report({page_text(html("too_many_failures")),
+            logging::escape_log_text(s.name.data()) + ":too many failed attempts"});
+    return;
+  }
+  const Outcome outcome = update_password_file(s, choice, auth_user_file);
+  if (outcome.failed_check) throttle.count_failure();
+  if (outcome.plain) throttle.forget_name();
+  report(outcome);
 }
 
 }  // namespace larkspur::web

@@ -36,6 +36,7 @@ inline constexpr PageText kPageTexts[] = {
     {"change_password_failed", "change password failed"},
     {"change_password_ok", "changed password successfully"},
     {"post_required", "Please use the form to change your password"},
+    {"too_many_failures", "Too many failed attempts, please try again later"},
 };
 
 // The row of `key`; a key without a row does not compile.

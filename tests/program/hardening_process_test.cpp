@@ -214,5 +214,70 @@ TEST_F(Hardening, AMissingDirectoryIsAnUnconfiguredAuthUserFile) {
   EXPECT_FALSE(file_exists(site_.root() + "/no"));
 }
 
+TEST_F(Hardening, TheEleventhGuessForOneNameIsRefused) {
+  const std::string too_many = framed(linked_message("Too many failed attempts, please try again later"));
+  for (int i = 0; i < 10; ++i) {
+    // Addresses change: the name's count alone reaches its limit.
+    ProcessResult r = site_.post(change_body("alice", "guess" + std::to_string(i), "n1", "n1"),
+                                 {"REMOTE_ADDR=10.0.1." + std::to_string(i)});
+    ASSERT_EQ(r.out, framed(linked_message("alice:old password is incorrect"))) << i;
+  }
+  // Even the right password is refused now, before any file is read.
+  ProcessResult r = site_.post(change_body("alice", "old-secret", "n1", "n1"),
+                               {"REMOTE_ADDR=10.0.2.1"});
+  EXPECT_EQ(r.out, too_many);
+  EXPECT_EQ(read_file(site_.auth_file()), original_);
+  const auto log = lines_of(read_file(site_.log_file()));
+  ASSERT_EQ(log.size(), 11u);
+  EXPECT_EQ(logged_text(log[10]), "[10.0.2.1][webuser] alice:too many failed attempts");
+
+  // A refusal does not count again, and other names are not affected.
+  const std::string failures = read_file(site_.auth_file() + ".failures");
+  EXPECT_EQ(site_.post(change_body("alice", "x", "n1", "n1")).out, too_many);
+  EXPECT_EQ(read_file(site_.auth_file() + ".failures"), failures);
+  EXPECT_EQ(site_.post(change_body("bob", "x", "n1", "n1")).out,
+            framed(linked_message("bob:old password is incorrect")));
+
+  // The file holds counts, never a password or a hash.
+  for (const char* secret : {"guess", "old-secret", "$apr1$", "alice"}) {
+    EXPECT_EQ(failures.find(secret), std::string::npos) << secret;
+  }
+  struct stat st;
+  ASSERT_EQ(::stat((site_.auth_file() + ".failures").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(Hardening, ThrottleKeysComeFromTheSetupSection) {
+  site_.write_ini(
+      "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n"
+      "[setup]\nmax_failures=2\nmax_failures_per_address=3\nfailure_window=600\n"
+      "[html]\ntoo_many_failures=<b>Later</b>\n");
+  const std::string refused = framed(linked_message("<b>Later</b>"));
+  // One address, different names: the fourth name is refused.
+  for (const char* name : {"u1", "u2", "u3"}) site_.post(change_body(name, "x", "n1", "n1"));
+  EXPECT_EQ(site_.post(change_body("u4", "x", "n1", "n1")).out, refused);
+  EXPECT_NE(site_.post(change_body("u4", "x", "n1", "n1"), {"REMOTE_ADDR=10.9.9.9"}).out, refused);
+
+  // A success clears the name's count: two more guesses are allowed.
+  const std::vector<std::string> other = {"REMOTE_ADDR=10.0.0.6"};
+  site_.post(change_body("alice", "x", "n1", "n1"), other);
+  EXPECT_EQ(site_.post(change_body("alice", "old-secret", "n1", "n1"), other).out,
+            framed(plain_message("alice:changed password successfully")));
+  const std::vector<std::string> third = {"REMOTE_ADDR=10.0.0.7"};
+  site_.post(change_body("alice", "x", "n2", "n2"), third);
+  EXPECT_NE(site_.post(change_body("alice", "x", "n2", "n2"), third).out, refused);
+  EXPECT_EQ(site_.post(change_body("alice", "n1", "n2", "n2"), third).out, refused);
+}
+
+TEST_F(Hardening, ThrottleOffWithZeroes) {
+  site_.write_ini(
+      "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n"
+      "[setup]\nmax_failures=0\nmax_failures_per_address=0\n");
+  for (int i = 0; i < 12; ++i) site_.post(change_body("alice", "x", "n1", "n1"));
+  EXPECT_EQ(site_.post(change_body("alice", "old-secret", "n1", "n1")).out,
+            framed(plain_message("alice:changed password successfully")));
+  EXPECT_FALSE(file_exists(site_.auth_file() + ".failures"));
+}
+
 }  // namespace
 }  // namespace larkspur::test
