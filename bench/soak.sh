@@ -227,9 +227,10 @@ fi
 leftover_tmp=no
 [ -e "$file.tmp" ] && leftover_tmp=yes
 [ "$leftover_tmp" = no ] || [ "$killed" -gt 0 ] || problem "$file.tmp left without any killed writer"
+# Upload files have no name, so not even a killed request leaves one.
 uploads_left=$(find "$work/tmp" -name 'larkspur-upload-*' | wc -l)
-[ "$uploads_left" -le "$killed_upload" ] ||
-  problem "$uploads_left upload temporaries left, only $killed_upload killed requests carried one"
+[ "$uploads_left" = 0 ] ||
+  problem "$uploads_left upload temporaries left ($killed_upload killed requests carried one)"
 others=$(find "$work/tmp" "$work/site" -mindepth 1 -not -name 'larkspur-upload-*' \
   -not -name users.lock -not -name users.failures -not -name users -not -name users.tmp \
   -not -name larkspur.log -not -name larkspur.cgi.ini | wc -l)

@@ -3,7 +3,9 @@
 // the bytes before the delimiter collected, written or dropped.
 #include "cgi/delimiter.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/no_memory.h"
@@ -61,6 +63,14 @@ class PartSink {
       case PartOutput::Kind::kDiscard:
         return;
       case PartOutput::Kind::kMemory:
+        // Past its limit a value is refused at once, long before the body
+        // ends: read_to_delimiter turns this into DECODE_NO_MEMORY.
+        if (count > output_.memory_limit - buffer_.size()) throw std::bad_alloc();
+        // Doubling, but never past what the limit lets arrive.
+        if (buffer_.size() + count > buffer_.capacity()) {
+          buffer_.reserve(std::min(std::max(buffer_.capacity() * 2, buffer_.size() + count),
+                                   output_.memory_limit));
+        }
         buffer_.append({bytes, count});
         break;
       case PartOutput::Kind::kFile:

@@ -16,6 +16,8 @@ struct PartOutput {
   enum class Kind { kDiscard, kMemory, kFile };
   Kind kind = Kind::kDiscard;
   int fd = -1;  // kFile: an open file, written from its current offset
+  // kMemory: more bytes than this end the search with DECODE_NO_MEMORY.
+  std::size_t memory_limit = SIZE_MAX;
 };
 
 // Reads up to and including the next delimiter: "\r\n--" + boundary, or with

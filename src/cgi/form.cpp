@@ -1,8 +1,6 @@
 // The form-entry list and the field operations the pages use on it.
 #include "cgi/form.h"
 
-#include <cstdio>
-
 #include "cgi/streams.h"
 #include "platform/wipe.h"
 
@@ -18,6 +16,8 @@ void wipe_entry(FormEntry& entry) {
   entry.value_length = 0;
 }
 
+void close_upload(FormEntry& entry) { entry.temp_fd.reset(); }
+
 }  // namespace
 
 FormEntries& form_entries() {
@@ -30,8 +30,24 @@ FormEntry& form_append_entry() { return form_entries().emplace_back(); }
 void form_remove_last_entry() {
   FormEntries& list = form_entries();
   if (list.empty()) return;
+  close_upload(list.back());
   wipe_entry(list.back());
   list.pop_back();
+}
+
+std::size_t form_bytes_held() {
+  std::size_t held = 0;
+  for (const FormEntry& entry : form_entries()) held += entry.name.size() + entry.value.size();
+  return held;
+}
+
+bool form_within_limits() {
+  const FormEntries& list = form_entries();
+  if (list.size() > kMaxFormEntries) return false;
+  for (const FormEntry& entry : list) {
+    if (entry.value.size() > kMaxValueInMemory) return false;
+  }
+  return form_bytes_held() <= kMaxFormBytes;
 }
 
 const FormEntry* form_find(std::string_view name) {
@@ -88,8 +104,7 @@ FormResult write_attr_escaped(std::string_view text) {
 void form_free_all() {
   FormEntries& list = form_entries();
   for (FormEntry& entry : list) {
-    // A failed delete is ignored: the file is private and nothing can be done now.
-    if (!entry.temp_file_name.empty()) std::remove(entry.temp_file_name.c_str());
+    close_upload(entry);
     wipe_entry(entry);
   }
   FormEntries().swap(list);

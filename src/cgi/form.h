@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix_io.h"
+
 namespace larkspur::cgi {
 
 // How failures travel. A function that returns a result code (DecodeResult,
@@ -38,8 +40,28 @@ struct FormEntry {
   std::int64_t value_length = 0;
   std::string file_name;
   std::string content_type;
+  // An upload's file has no name in the file system: this is a path by which
+  // this process can open it, "/proc/self/fd/N" for `temp_fd`.
   std::string temp_file_name;
+  platform::UniqueFd temp_fd;  // closed by form_free_all
 };
+
+// What the list may hold in memory, whatever the request: going past any of
+// these is a decoding failure, DECODE_NO_MEMORY, so that no body can grow
+// the process without bound. Upload bytes stream to their files and do not
+// count.
+inline constexpr std::size_t kMaxFormEntries = 1000;
+inline constexpr std::size_t kMaxValueInMemory = 64 * 1024;
+inline constexpr std::size_t kMaxFormBytes = 1024 * 1024;  // all names and values
+// A URL-encoded body holds nothing but names and values: a longer one is
+// refused before it is read.
+inline constexpr std::int64_t kMaxUrlencodedBody = kMaxFormBytes;
+
+// The bytes of names and values the list holds.
+std::size_t form_bytes_held();
+// True while the list keeps within the limits above.
+bool form_within_limits();
+
 
 // The process-wide list, in input order, duplicates included. A deque never
 // moves its entries when it grows, so no stray copy of a value is left on
@@ -68,7 +90,8 @@ FormResult form_has_field(std::string_view name);
 // Writes to the response stream for a double-quoted attribute: '"' becomes "&#34;".
 FormResult write_attr_escaped(std::string_view text);
 
-// Wipes and releases every entry; deletes the temporary files of uploads.
+// Wipes and releases every entry; closes the files of uploads, which have no
+// name and so are gone with their last descriptor.
 void form_free_all();
 
 }  // namespace larkspur::cgi

@@ -1,11 +1,13 @@
-// Decoding of multipart/form-data bodies: uploads to private temporary
-// files, and one form entry per "form-data" part.
+// Decoding of multipart/form-data bodies: uploads to private unnamed
+// temporary files, and one form entry per "form-data" part.
 #include "cgi/multipart.h"
 
 #include <fcntl.h>
 #include <stdlib.h>  // mkostemp
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 
 #include "cgi/body_reader.h"
@@ -20,34 +22,34 @@
 namespace larkspur::cgi {
 namespace {
 
-// An upload's temporary file: created private (0600, unique, not inherited)
-// in the temporary directory, and deleted again unless the entry took it over.
+// An upload's temporary file: private (0600, not inherited) in the
+// temporary directory, and without a name from the moment it exists, so that
+// no way the process ends, SIGKILL included, can leave it behind. The
+// descriptor is the only way to it; the entry takes it over.
 class TempUpload {
  public:
-  TempUpload() = default;
-  ~TempUpload() {
-    fd_.reset();
-    if (!path_.empty() && !kept_) ::unlink(path_.c_str());
-  }
-  TempUpload(const TempUpload&) = delete;
-  TempUpload& operator=(const TempUpload&) = delete;
-
   bool create() {
+    const std::string directory = platform::temp_dir();
+    fd_.reset(::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd_) return true;
+    // Some file systems refuse O_TMPFILE: then a named file, unlinked at once.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
     std::string path = platform::temp_path("larkspur-upload-XXXXXX");
     fd_.reset(::mkostemp(path.data(), O_CLOEXEC));
     if (!fd_) return false;
-    path_ = std::move(path);
+    if (::unlink(path.c_str()) != 0) {
+      fd_.reset();
+      return false;
+    }
     return true;
   }
-  bool close() { return fd_.close(); }
-  void keep() { kept_ = true; }
   int fd() const { return fd_.get(); }
-  const std::string& path() const { return path_; }
+  // The path by which this process can still open the file.
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_.get()); }
+  platform::UniqueFd release() { return std::move(fd_); }
 
  private:
   platform::UniqueFd fd_;
-  std::string path_;
-  bool kept_ = false;
 };
 
 DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
@@ -73,8 +75,14 @@ DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
       continue;
     }
 
+    // Decided before the body is read: no room for one more entry, or for
+    // more than what is left of the memory budget, ends the decoding.
+    const std::string_view name = header_text(part.name);
+    const std::size_t held = form_bytes_held() + name.size();
+    if (form_entries().size() >= kMaxFormEntries || held > kMaxFormBytes) return DECODE_NO_MEMORY;
     TempUpload upload;
     PartOutput output{PartOutput::Kind::kMemory};
+    output.memory_limit = std::min(kMaxValueInMemory, kMaxFormBytes - held);
     if (part.file_name[0] != '\0') {
       // Never keep an upload in memory or cut it short: no file, no request.
       if (!upload.create()) return DECODE_IO;
@@ -86,7 +94,6 @@ DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
     } wipe_body{body};
     r = read_to_delimiter(reader, boundary, false, output, body, length);
     if (r != DECODE_SUCCESS) return r;
-    if (upload.fd() >= 0 && !upload.close()) return DECODE_IO;
 
     // Filled in place: entries never move, so no copy of the value is left.
     FormEntry& entry = form_append_entry();
@@ -98,12 +105,12 @@ DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
     } half_made;
     entry.value = std::move(body);
     entry.value_length = length;
-    entry.name = header_text(part.name);
+    entry.name = name;
     entry.file_name = header_text(part.file_name);
     entry.content_type = header_text(part.content_type);
-    entry.temp_file_name = upload.path();
+    if (upload.fd() >= 0) entry.temp_file_name = upload.path();
+    entry.temp_fd = upload.release();
     half_made.complete = true;
-    upload.keep();
   }
 }
 

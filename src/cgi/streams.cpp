@@ -3,9 +3,11 @@
 // is wiped because it holds passwords.
 #include "cgi/streams.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <streambuf>
 
 #include "platform/posix_io.h"
@@ -15,6 +17,7 @@ namespace larkspur::cgi {
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
+std::chrono::milliseconds g_idle_timeout = kRequestIdleTimeout;
 
 class FdInBuf : public std::streambuf {
  public:
@@ -28,6 +31,18 @@ class FdInBuf : public std::streambuf {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     // The bytes already consumed may be a password: do not leave them behind.
     platform::secure_wipe(std::span(buf_));
+    // A client that stops sending must not hold the process (and its upload
+    // file) for good: fcgiwrap has no time limit of its own. Silence for the
+    // idle time counts as the end of the body.
+    pollfd ready{fd_, POLLIN, 0};
+    int polled;
+    do {
+      polled = ::poll(&ready, 1, static_cast<int>(g_idle_timeout.count()));
+    } while (polled < 0 && errno == EINTR);
+    if (polled == 0) {
+      setg(buf_.data(), buf_.data(), buf_.data());
+      return traits_type::eof();
+    }
     const ssize_t n = platform::read_some(fd_, buf_);
     if (n <= 0) {
       setg(buf_.data(), buf_.data(), buf_.data());
@@ -105,5 +120,7 @@ std::ostream& response_stream() { return g_response ? *g_response : default_resp
 void set_request_stream(std::istream* stream) { g_request = stream; }
 
 void set_response_stream(std::ostream* stream) { g_response = stream; }
+
+void set_request_idle_timeout(std::chrono::milliseconds timeout) { g_idle_timeout = timeout; }
 
 }  // namespace larkspur::cgi

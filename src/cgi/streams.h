@@ -3,6 +3,7 @@
 // swapped so that pages can be driven in-process.
 #pragma once
 
+#include <chrono>
 #include <istream>
 #include <ostream>
 
@@ -15,6 +16,13 @@ namespace larkspur::cgi {
 std::istream& request_stream();
 // Buffered; gateway_main flushes it before returning.
 std::ostream& response_stream();
+
+// When no byte of the request body arrives on standard input for this
+// long, the default request stream ends there, and decoding fails as for a
+// body cut short.
+inline constexpr std::chrono::milliseconds kRequestIdleTimeout{60000};
+// For tests of the default stream.
+void set_request_idle_timeout(std::chrono::milliseconds timeout);
 
 // The stream must outlive its use; pass nullptr to restore the default.
 void set_request_stream(std::istream* stream);

@@ -80,6 +80,10 @@ DecodeResult form_decode_urlencoded(std::string_view text) {
         return DECODE_NO_MEMORY;
       }
       entry.value_length = static_cast<std::int64_t>(std::strlen(entry.value.c_str()));
+      if (!form_within_limits()) {
+        form_remove_last_entry();
+        return DECODE_NO_MEMORY;
+      }
       pos = amp + 1;
     }
     return DECODE_SUCCESS;
@@ -89,8 +93,9 @@ DecodeResult form_decode_urlencoded(std::string_view text) {
 DecodeResult form_read_urlencoded_body() {
   const std::int64_t length = request_env().content_length;
   if (length == 0) return DECODE_SUCCESS;
-  // A negative length is a size no buffer can have.
-  if (length < 0) return DECODE_NO_MEMORY;
+  // A negative length is a size no buffer can have; a longer body than the
+  // form entries may hold is refused before a byte of it is read.
+  if (length < 0 || length > kMaxUrlencodedBody) return DECODE_NO_MEMORY;
 
   std::istream& in = request_stream();
   return platform::or_on_no_memory(DECODE_NO_MEMORY, [&] {

@@ -1,6 +1,8 @@
 #include "cgi/form.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -123,25 +125,56 @@ TEST_F(FormTest, AttributeEscapingReportsAFailedStream) {
   EXPECT_EQ(out_.str(), "");
 }
 
-TEST_F(FormTest, FreeAllDeletesUploadFilesAndEmptiesTheList) {
+TEST_F(FormTest, FreeAllClosesUploadFilesAndEmptiesTheList) {
   form_free_all();  // an empty list is fine
   larkspur::test::TempDir dir;
   const std::string upload = dir.file("upload");
-  larkspur::test::write_file(upload, "content");
+  const int fd = ::open(upload.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ::unlink(upload.c_str());
   add("plain", "v");
   FormEntry& file = form_append_entry();
   file.name = "file";
   file.file_name = "a.txt";
-  file.temp_file_name = upload;
-  // A file that is already gone is no reason to stop.
-  FormEntry& gone = form_append_entry();
-  gone.name = "gone";
-  gone.temp_file_name = dir.file("missing");
+  file.temp_fd.reset(fd);
+  file.temp_file_name = "/proc/self/fd/" + std::to_string(fd);
+  // The list grows around it.
+  for (int i = 0; i < 20; ++i) add("more", "v");
+  ASSERT_EQ(form_find("file")->temp_fd.get(), fd);
+  EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC);
 
   form_free_all();
   EXPECT_TRUE(form_entries().empty());
-  EXPECT_FALSE(larkspur::test::file_exists(upload));
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the upload's descriptor is still open";
   EXPECT_EQ(form_find("plain"), nullptr);
+}
+
+TEST_F(FormTest, LimitsOfWhatTheListHolds) {
+  struct Case {
+    const char* what;
+    std::size_t entries, value_size;
+    bool within;
+  };
+  const Case cases[] = {
+      {"1000 entries", kMaxFormEntries, 1, true},
+      {"1001 entries", kMaxFormEntries + 1, 1, false},
+      {"a value of 64 KiB", 1, kMaxValueInMemory, true},
+      {"a value of 64 KiB and one byte", 1, kMaxValueInMemory + 1, false},
+      {"16 values of 64 KiB: 1 MiB and 16 name bytes", 16, kMaxValueInMemory, false},
+      {"15 values of 64 KiB", 15, kMaxValueInMemory, true},
+  };
+  for (const Case& c : cases) {
+    form_free_all();
+    for (std::size_t i = 0; i < c.entries; ++i) add("n", std::string(c.value_size, 'v'));
+    EXPECT_EQ(form_within_limits(), c.within) << c.what;
+  }
+  form_free_all();
+  // Uploads hold their bytes in files: only the name counts.
+  FormEntry& upload = form_append_entry();
+  upload.name = "f";
+  upload.value_length = 1'000'000'000;
+  EXPECT_TRUE(form_within_limits());
+  EXPECT_EQ(form_bytes_held(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -84,6 +85,32 @@ TEST(Streams, DefaultsPassBytesOfStandardInputAndOutputUnchanged) {
   }
   EXPECT_EQ(larkspur::test::read_file(dir.file("out")),
             "Content-type: text/html\r\n\r\n" + big + "\ntail");
+}
+
+TEST(Streams, ABodyThatStallsEndsAfterTheIdleTime) {
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  const int saved = ::dup(STDIN_FILENO);
+  ::dup2(pipe_fds[0], STDIN_FILENO);
+  ::close(pipe_fds[0]);
+  ASSERT_EQ(::write(pipe_fds[1], "abc", 3), 3);  // and then nothing, the pipe still open
+  set_request_idle_timeout(std::chrono::milliseconds(200));
+
+  std::string got(10, '\0');
+  const auto start = std::chrono::steady_clock::now();
+  std::istream& in = request_stream();
+  in.read(got.data(), 10);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  got.resize(static_cast<std::size_t>(in.gcount()));
+  in.clear();
+
+  set_request_idle_timeout(kRequestIdleTimeout);
+  ::dup2(saved, STDIN_FILENO);
+  ::close(saved);
+  ::close(pipe_fds[1]);
+  EXPECT_EQ(got, "abc");
+  EXPECT_GE(waited, std::chrono::milliseconds(190));
+  EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -135,10 +135,12 @@ TEST_F(UrlencodedTest, BodyReadsExactlyContentLengthBytes) {
       {"a=1&b=2", 8, DECODE_IO, {}},
       {"", 1, DECODE_IO, {}},
       {"a=1", -1, DECODE_NO_MEMORY, {}},
-      // A hostile length with a short body must fail on the body, not on an
-      // allocation of the claimed size.
-      {"a=1", 1'000'000'000'000'000'000, DECODE_IO, {}},
-      {"a=1", 2'147'483'648, DECODE_IO, {}},
+      // A length past what the entries may hold is refused before any read
+      // or allocation of the claimed size.
+      {"a=1", 1'000'000'000'000'000'000, DECODE_NO_MEMORY, {}},
+      {"a=1", 2'147'483'648, DECODE_NO_MEMORY, {}},
+      {"a=1", kMaxUrlencodedBody + 1, DECODE_NO_MEMORY, {}},
+      {"a=1", kMaxUrlencodedBody, DECODE_IO, {}},
   };
   for (const auto& c : cases) {
     form_free_all();
@@ -150,12 +152,50 @@ TEST_F(UrlencodedTest, BodyReadsExactlyContentLengthBytes) {
 }
 
 TEST_F(UrlencodedTest, BodyLargerThanOneReadChunk) {
-  const std::string value(200'000, 'v');
-  const std::string body = "big=" + value + "&small=%41";
+  const std::string value(60'000, 'v');
+  const std::string body = "big=" + value + "&b2=" + value + "&b3=" + value + "&small=%41";
   set_body(body);
   request_env().content_length = static_cast<std::int64_t>(body.size());
   ASSERT_EQ(form_read_urlencoded_body(), DECODE_SUCCESS);
-  EXPECT_EQ(entry_pairs(), (Pairs{{"big", value}, {"small", "A"}}));
+  EXPECT_EQ(entry_pairs(), (Pairs{{"big", value}, {"b2", value}, {"b3", value}, {"small", "A"}}));
+}
+
+TEST_F(UrlencodedTest, DecodingStopsAtTheLimitsOfTheList) {
+  auto repeat = [](const std::string& piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    DecodeResult result;
+    std::size_t entries;  // kept after the failure
+  } cases[] = {
+      {"1000 empty fields", repeat("a=&", kMaxFormEntries), DECODE_SUCCESS, kMaxFormEntries},
+      {"1001 empty fields", repeat("a=&", kMaxFormEntries + 1), DECODE_NO_MEMORY, kMaxFormEntries},
+      {"a value of 64 KiB", "v=" + std::string(kMaxValueInMemory, 'x'), DECODE_SUCCESS, 1},
+      {"a value one byte longer", "v=" + std::string(kMaxValueInMemory + 1, 'x'),
+       DECODE_NO_MEMORY, 0},
+      // Measured after decoding: three bytes of escape are one byte of value.
+      {"an escaped value that decodes to 64 KiB", "v=" + repeat("%41", kMaxValueInMemory),
+       DECODE_SUCCESS, 1},
+      {"names and values past 1 MiB together",
+       repeat("n=" + std::string(kMaxValueInMemory - 1, 'x') + "&", 17), DECODE_NO_MEMORY, 16},
+  };
+  for (const auto& c : cases) {
+    form_free_all();
+    EXPECT_EQ(form_decode_urlencoded(c.text), c.result) << c.what;
+    EXPECT_EQ(form_entries().size(), c.entries) << c.what;
+    EXPECT_TRUE(form_within_limits()) << c.what;
+  }
+}
+
+TEST_F(UrlencodedTest, OverlongBodyIsRefusedUnread) {
+  set_body("a=1&b=2");
+  request_env().content_length = 48'000'000;
+  EXPECT_EQ(form_read_urlencoded_body(), DECODE_NO_MEMORY);
+  EXPECT_EQ(in_.tellg(), 0) << "the body was read";
 }
 
 TEST_F(UrlencodedTest, ShortBodyLongerThanOneChunkFails) {

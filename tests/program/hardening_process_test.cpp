@@ -4,6 +4,7 @@
 // the query, the log as a FIFO or a forged line, and the update lock.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -277,6 +278,77 @@ TEST_F(Hardening, ThrottleOffWithZeroes) {
   EXPECT_EQ(site_.post(change_body("alice", "old-secret", "n1", "n1")).out,
             framed(plain_message("alice:changed password successfully")));
   EXPECT_FALSE(file_exists(site_.auth_file() + ".failures"));
+}
+
+std::vector<std::string> files_in(const std::string& dir) {
+  std::vector<std::string> files;
+  for (const auto& f : std::filesystem::directory_iterator(dir)) {
+    files.push_back(f.path().filename().string());
+  }
+  return files;
+}
+
+// True once `pid` has an unnamed file of `dir` open: the upload is under way.
+bool has_unnamed_file_open(pid_t pid, const std::string& dir) {
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (target.starts_with(dir + "/") && target.ends_with(" (deleted)")) return true;
+  }
+  return false;
+}
+
+TEST_F(Hardening, AnUploadKilledMidwayLeavesNothing) {
+  const std::string head =
+      "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n";
+  for (const int sig : {SIGTERM, SIGKILL}) {
+    RunningProcess cgi(site_.command(site_.environment(
+        {"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=B",
+         "CONTENT_LENGTH=500000000"})));
+    ASSERT_TRUE(cgi.send(head + std::string(1 << 20, 'u'))) << sig;
+    bool uploading = false;
+    for (int i = 0; i < 500 && !uploading; ++i) {
+      uploading = has_unnamed_file_open(cgi.pid(), site_.tmp_dir());
+      if (!uploading) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(uploading) << sig;
+    EXPECT_TRUE(files_in(site_.tmp_dir()).empty()) << "an upload file has a name";
+    cgi.signal(sig);
+    const int status = cgi.wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(files_in(site_.tmp_dir()).empty()) << sig;
+  }
+}
+
+TEST_F(Hardening, HostileBodiesEndWithNoOutput) {
+  std::string fields;
+  for (int i = 0; i < 1001; ++i) fields += "--B\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
+  struct Case {
+    const char* what;
+    std::string content_type;
+    std::string content_length;
+    std::string body;  // what arrives of it
+  };
+  const Case cases[] = {
+      {"48 MB of empty URL-encoded fields, refused unread", "application/x-www-form-urlencoded",
+       "48000000", "a=&a=&a=&"},
+      {"a multipart plain field past 64 KiB", "multipart/form-data; boundary=B", "100000000",
+       "--B\r\nContent-Disposition: form-data; name=a\r\n\r\n" + std::string(70000, 'x')},
+      {"1001 multipart fields", "multipart/form-data; boundary=B", "", fields + "--B--\r\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string length =
+        c.content_length.empty() ? std::to_string(c.body.size()) : c.content_length;
+    Command command = site_.command(
+        site_.environment({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + c.content_type,
+                           "CONTENT_LENGTH=" + length}),
+        c.body);
+    command.timeout = 20s;
+    const ProcessResult r = run_process(command);
+    EXPECT_FALSE(r.timed_out) << c.what;
+    EXPECT_EQ(r.exit_status, 255) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+  }
 }
 
 }  // namespace
