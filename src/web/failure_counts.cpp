@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 
 #include "config/ini_file.h"
+#include "platform/posix_io.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -137,36 +137,19 @@ Throttle::Throttle(const std::string& auth_user_file, std::string_view name,
   path_ = file_path(auth_user_file);
   if (!open_file(0)) return;
   struct stat st;
-  if (::fstat(fd_, &st) != 0) return;
-  if (st.st_size > kMaxFileSize) return;  // damaged: counts as empty, rewritten
-  std::string text(static_cast<std::size_t>(st.st_size), '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::pread(fd_, text.data() + got, text.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  text.resize(got);
+  if (::fstat(fd_.get(), &st) != 0 || st.st_size > kMaxFileSize) return;  // counts as empty
+  std::string text;
+  platform::read_to_end(fd_.get(), text);
   counts_ = FailureCounts::parse(text);
 }
 
 bool Throttle::open_file(int create) {
   // Never through a link, never blocking on a FIFO planted under the name,
   // never anything but a regular file.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | create, 0600);
-  if (fd_ < 0) return false;
+  fd_.reset(::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | create, 0600));
   struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    return false;
-  }
-  return true;
-}
-
-Throttle::~Throttle() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))) fd_.reset();
+  return fd_.valid();
 }
 
 bool Throttle::refuses() const {
@@ -196,20 +179,13 @@ void Throttle::forget_name() {
 
 void Throttle::save() {
   // Created only once there is something to count.
-  if (path_.empty() || (fd_ < 0 && !open_file(O_CREAT))) return;
+  if (path_.empty() || (!fd_ && !open_file(O_CREAT))) return;
   counts_.prune(now_, limits_.window_seconds);
   // In place: written over the old text, then cut to length. A crash midway
   // leaves a mix of whole and damaged lines, which only loses counts.
   const std::string text = counts_.serialize();
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n =
-        ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-  (void)!::ftruncate(fd_, static_cast<off_t>(text.size()));
+  if (::lseek(fd_.get(), 0, SEEK_SET) != 0 || !platform::write_all(fd_.get(), text)) return;
+  (void)!::ftruncate(fd_.get(), static_cast<off_t>(text.size()));
 }
 
 }  // namespace larkspur::web

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix_io.h"
+
 namespace larkspur::web {
 
 struct ThrottleLimits {
@@ -60,7 +62,6 @@ class Throttle {
  public:
   Throttle(const std::string& auth_user_file, std::string_view name, std::string_view address,
            const ThrottleLimits& limits, std::time_t now);
-  ~Throttle();
   Throttle(const Throttle&) = delete;
   Throttle& operator=(const Throttle&) = delete;
 
@@ -82,7 +83,7 @@ class Throttle {
   std::string address_;
   ThrottleLimits limits_;
   std::time_t now_;
-  int fd_ = -1;
+  platform::UniqueFd fd_;
   FailureCounts counts_;
 };
 
