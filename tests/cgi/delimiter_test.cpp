@@ -13,6 +13,7 @@
 #include <string>
 
 #include "read_all.h"
+#include "support/case_name.h"
 #include "support/trickle_buf.h"
 
 namespace larkspur::cgi {
@@ -85,11 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         DelimiterCase{"ends inside the body", "B", false, "value\r\n--", DECODE_IO, "", ""},
         DelimiterCase{"ends right after the delimiter", "B", false, "v\r\n--B", DECODE_IO, "", ""},
         DelimiterCase{"one byte after the delimiter", "B", false, "v\r\n--B\r", DECODE_IO, "", ""}),
-    [](const auto& info) {
-      std::string name;
-      for (const char ch : std::string(info.param.label)) name += std::isalnum(ch) ? ch : '_';
-      return name;
-    });
+    test::LabelName());
 
 TEST(ReadToDelimiterModes, DiscardCountsNothingAndFileGetsEveryByte) {
   const std::string value(200000, 'v');

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "read_all.h"
+#include "support/case_name.h"
 
 namespace larkspur::cgi {
 namespace {
@@ -58,7 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderLineCase{"Name: cut off", false, "", "", ""},  // input ends mid-line
         // Names and values keep their first 15 bytes (buffers of 16).
         HeaderLineCase{"ABCDEFGHIJKLMNOPQRS: 0123456789abcdefghij\r\n", true, "ABCDEFGHIJKLMNO",
-                       "0123456789abcde", ""}));
+                       "0123456789abcde", ""}),
+    [](const auto& info) {
+      return std::to_string(info.index) + "_" + test::case_name(info.param.input);
+    });
 
 struct HeaderValueCase {
   std::string text;
@@ -103,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderValueCase{"form-data; name=a; broken; filename=x", "form-data", "a", ""},
         HeaderValueCase{"form-data; na-me=a; filename=x", "form-data", "", ""},
         HeaderValueCase{"text/plain; charset=utf-8", "text/plain", "", ""},
-        HeaderValueCase{"", "", "", ""}));
+        HeaderValueCase{"", "", "", ""}),
+    [](const auto& info) {
+      return std::to_string(info.index) + "_" + test::case_name(info.param.text);
+    });
 
 TEST(ParseHeaderValueLimits, TextsAreCutTo1023Bytes) {
   const std::string long_text(1500, 'n');

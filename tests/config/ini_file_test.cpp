@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/case_name.h"
 #include "support/process.h"
 
 namespace larkspur::config {
@@ -79,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         Lookup{"hash key is a key", "[s]\n#title=x\n", "s", "#title", "x"},
         Lookup{"semicolon has no meaning", "[s]\n;v=x ; y\n", "s", ";v", "x ; y"},
         Lookup{"bytes kept as they are", "[html]\ntitle=\xD0\xC2<b>x</b>\n", "html", "title",
-               "\xD0\xC2<b>x</b>"}));
+               "\xD0\xC2<b>x</b>"}),
+    [](const auto& info) { return test::case_name(info.param.what); });
 
 TEST(IniFile, NulByteInValueIsKept) {
   IniFile ini;

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "cgi_site.h"
+#include "support/case_name.h"
 
 namespace larkspur::test {
 namespace {
@@ -110,12 +111,7 @@ TEST_P(ChangeProcess, AnswersWithPageLogLineAndFile) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Outcomes, ChangeProcess, ::testing::ValuesIn(cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           std::string name;
-                           for (char ch : info.param.label) name += std::isalnum(ch) ? ch : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Outcomes, ChangeProcess, ::testing::ValuesIn(cases()), test::LabelName());
 
 TEST_F(ChangeProcess, MultipartSubmissionOfTheFormChangesThePassword) {
   configure({});

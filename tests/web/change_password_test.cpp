@@ -13,6 +13,7 @@
 #include "passwd/hashing.h"
 #include "passwd/password_file.h"
 #include "platform/platform.h"
+#include "support/case_name.h"
 #include "web/pages.h"
 #include "web_fixture.h"
 
@@ -421,11 +422,7 @@ TEST_P(OutcomeTest, WritesPageLogLineAndFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, OutcomeTest, ::testing::ValuesIn(outcome_cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           std::string name;
-                           for (char ch : info.param.label) name += std::isalnum(ch) ? ch : '_';
-                           return name;
-                         });
+                         test::LabelName());
 
 TEST_F(ChangeTest, FailedRewriteKeepsTheFileAndReleasesTheLock) {
   std::filesystem::create_directory(auth_file_ + ".tmp");

@@ -15,6 +15,7 @@
 #include "cgi/streams.h"
 #include "config/ini_file.h"
 #include "log/activity_log.h"
+#include "support/classic_page.h"
 #include "support/process.h"
 
 namespace larkspur::test {
@@ -72,19 +73,5 @@ class WebTest : public ::testing::Test {
   std::string saved_tmpdir_;
   bool had_tmpdir_ = false;
 };
-
-// The bytes of the two message pages, for comparing whole outputs.
-inline std::string linked_message(std::string_view message,
-                                  std::string_view href = "/cgi-bin/larkspur.cgi",
-                                  std::string_view back = "back") {
-  return "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n" +
-         std::string(message) + "</td></tr>\n<tr><td align=\"center\"><a href=\"" +
-         std::string(href) + "\">" + std::string(back) + "</a></td></tr></table>";
-}
-
-inline std::string plain_message(std::string_view message) {
-  return "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n" +
-         std::string(message) + "</td></tr></table>\n";
-}
 
 }  // namespace larkspur::test
