@@ -26,7 +26,9 @@
 # A candidate, another build of the program (say, of main before a change),
 # is run alternately with the rest and gets the same columns.
 # Usage: bench/change_bench.sh [--quick] [--sizes LIST] [--rounds N] [--no-xfs]
-#                              [--no-cold] [--candidate PATH/larkspur.cgi]
+#                              [--no-cold] [--only-concurrency]
+#                              [--candidate PATH/larkspur.cgi] [--report RAW.tsv]
+# --report writes the table again from the raw figures of an earlier run.
 # Results land in bench/results/.
 set -euo pipefail
 
@@ -37,6 +39,8 @@ rounds=21
 xfs=yes
 cold=yes
 candidate=""
+only=""
+report=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) rounds=3 sizes="1000 1000000" ;;
@@ -44,8 +48,11 @@ while [ $# -gt 0 ]; do
     --rounds) rounds=$2; shift ;;
     --no-xfs) xfs=no ;;
     --no-cold) cold=no ;;
+    --only-concurrency) only=concurrency ;;
+    --report) report=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
     --candidate) candidate=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
-    *) echo "usage: $0 [--quick] [--sizes LIST] [--rounds N] [--no-xfs] [--no-cold] [--candidate PATH]" >&2
+    *) echo "usage: $0 [--quick] [--sizes LIST] [--rounds N] [--no-xfs] [--no-cold]" \
+         "[--only-concurrency] [--report RAW.tsv] [--candidate PATH]" >&2
        exit 2 ;;
   esac
   shift
@@ -123,9 +130,14 @@ setup_copies() {
   sync
 }
 
-printf 'fs\tvariant\tusers\tcommand\tround\twall_us\tpeak_rss_kib\n' >"$raw"
-concurrency=$work/concurrency
-: >"$concurrency"
+concurrency=$results/change-$stamp.concurrency
+if [ -n "$report" ]; then
+  raw=$report table=${report%.tsv}.md concurrency=${report%.tsv}.concurrency load_before="?"
+  touch "$concurrency"
+else
+  printf 'fs\tvariant\tusers\tcommand\tround\twall_us\tpeak_rss_kib\n' >"$raw"
+  : >"$concurrency"
+fi
 
 # One round of every command, in rotated order: round FS_DIR FS VARIANT N ROUND
 round() {
@@ -204,11 +216,14 @@ bench_fs() {
     [ -f "$src" ] || make_users "$n" "$src"
     setup_copies "$dir" "$src" "$n"
     echo "$fs: $n users" >&2
-    for i in $(seq "$rounds"); do round "$dir" "$fs" hot "$n" "$i"; done
+    if [ -z "$only" ]; then
+      for i in $(seq "$rounds"); do round "$dir" "$fs" hot "$n" "$i"; done
+    fi
     if [ "$n" = 1000000 ]; then
-      if [ "$cold" = yes ] && [ "$fs" != xfs ]; then
+      if [ "$cold" = yes ] && [ "$fs" != xfs ] && [ -z "$only" ]; then
         echo "$fs: $n users, cold" >&2
-        for i in $(seq "$rounds"); do round "$dir" "$fs" cold "$n" "$i"; done
+        # Numbered on from the hot rounds: the password goes on alternating.
+        for i in $(seq $((rounds + 1)) $((2 * rounds))); do round "$dir" "$fs" cold "$n" "$i"; done
       fi
       simultaneous "$dir" "$fs" 20 1
       simultaneous "$dir" "$fs" 100 2
@@ -225,8 +240,8 @@ bench_fs() {
 
 fs1=$(findmnt -no FSTYPE -T "$work" || stat -f -c %T "$work")
 mkdir -p "$work/fs1"
-bench_fs "$work/fs1" "$fs1"
-if [ "$xfs" = yes ]; then
+[ -n "$report" ] || bench_fs "$work/fs1" "$fs1"
+if [ "$xfs" = yes ] && [ -z "$report" ]; then
   if [ "$(id -u)" = 0 ] && command -v mkfs.xfs >/dev/null; then
     truncate -s 4G "$work/xfs.img"
     mkfs.xfs -q -m reflink=1 "$work/xfs.img"
@@ -267,8 +282,8 @@ awk -F'\t' 'NR > 1 { print $1 "\t" $2 "\t" $3 }' "$raw" | uniq | while IFS=$'\t'
   unset med p90 max kib
   declare -A med p90 max kib
   for name in "${commands[@]}"; do
-    read -r m p x < <(column_stats "$fs" "$variant" "$n" "$name" 6)
-    read -r k _ _ < <(column_stats "$fs" "$variant" "$n" "$name" 7)
+    read -r m p x < <(column_stats "$fs" "$variant" "$n" "$name" 6) || true
+    read -r k _ _ < <(column_stats "$fs" "$variant" "$n" "$name" 7) || true
     med[$name]=${m:-} p90[$name]=${p:-} max[$name]=${x:-} kib[$name]=${k:-}
   done
   for name in "${commands[@]}"; do
