@@ -4,8 +4,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -23,10 +23,7 @@ namespace larkspur::test {
 class WebTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
-    saved_tmpdir_ = old ? old : "";
-    had_tmpdir_ = old != nullptr;
-    ::setenv("TMPDIR", lock_dir_.path().c_str(), 1);
+    tmpdir_.emplace("TMPDIR", lock_dir_.path().c_str());
     cgi::set_response_stream(&out_);
     cgi::form_free_all();
     config::ini_file().clear();
@@ -42,11 +39,7 @@ class WebTest : public ::testing::Test {
     cgi::form_free_all();
     config::ini_file().clear();
     logging::log_file_path().clear();
-    if (had_tmpdir_) {
-      ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
+    tmpdir_.reset();
   }
 
   static void set_ini(std::string_view section, std::string_view key, std::string_view value) {
@@ -70,8 +63,7 @@ class WebTest : public ::testing::Test {
   TempDir lock_dir_;
 
  private:
-  std::string saved_tmpdir_;
-  bool had_tmpdir_ = false;
+  std::optional<ScopedEnv> tmpdir_;  // the lock and uploads stay in lock_dir_
 };
 
 }  // namespace larkspur::test
