@@ -172,6 +172,7 @@ bool PasswordFile::write_and_replace(const std::string& temp) const {
   }
   ok = ok && platform::sync_file(fd.get());
   ok = fd.close() && ok;
+  if (ok && platform::kReplaceNeedsTargetClosed) source_.close_before_replace();
   if (ok && platform::replace_file(temp, path_)) return true;
   // No half-written or unplaced copy of the hashes is left behind.
   platform::remove_file(temp);

@@ -35,9 +35,12 @@ class TextSource {
   // False with errno when the file is no longer the one opened: another
   // program changed it in place since, so its offsets mean nothing now.
   bool unchanged() const;
+  // Closes the file once its text has been copied into the new one, where
+  // replacing it needs that (platform::kReplaceNeedsTargetClosed).
+  void close_before_replace() const { fd_.reset(); }
 
  private:
-  platform::UniqueFd fd_;
+  mutable platform::UniqueFd fd_;
   platform::FileInfo info_;
   std::string given_;
 };

@@ -69,4 +69,8 @@ class UpdateLock {
 // makes the rename durable. False when nothing was replaced.
 bool replace_file(const std::string& source, const std::string& target);
 
+// Whether this process must close what it holds open of `target` before
+// replace_file: Windows will not rename over a file that is open.
+extern const bool kReplaceNeedsTargetClosed;
+
 }  // namespace larkspur::platform

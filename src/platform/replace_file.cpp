@@ -18,6 +18,8 @@ std::string directory_of(const std::string& path) {
 
 }  // namespace
 
+const bool kReplaceNeedsTargetClosed = false;
+
 bool replace_file(const std::string& source, const std::string& target) {
   if (std::rename(source.c_str(), target.c_str()) != 0) return false;
   // rename(2) is atomic but not durable until the directory entry reaches the

@@ -2,8 +2,10 @@
 // Windows: the system's preferred generator, through BCryptGenRandom.
 #include "platform/random.h"
 
-#include <bcrypt.h>
 #include <windows.h>
+
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 #include <algorithm>
 

@@ -10,6 +10,8 @@
 
 namespace larkspur::platform {
 
+const bool kReplaceNeedsTargetClosed = true;
+
 bool replace_file(const std::string& source, const std::string& target) {
   // Another program (Apache checking a login, a virus scanner) may hold the
   // old file open without sharing its deletion for a moment: try again for
