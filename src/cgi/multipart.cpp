@@ -2,10 +2,6 @@
 // temporary files, and one form entry per "form-data" part.
 #include "cgi/multipart.h"
 
-#include <fcntl.h>
-#include <stdlib.h>  // mkostemp
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <string>
@@ -17,6 +13,7 @@
 #include "cgi/streams.h"
 #include "platform/no_memory.h"
 #include "platform/posix_io.h"
+#include "platform/upload_file.h"
 #include "platform/wipe.h"
 
 namespace larkspur::cgi {
@@ -29,27 +26,16 @@ namespace {
 class TempUpload {
  public:
   bool create() {
-    const std::string directory = platform::temp_dir();
-    fd_.reset(::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (fd_) return true;
-    // Some file systems refuse O_TMPFILE: then a named file, unlinked at once.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-    std::string path = platform::temp_path("larkspur-upload-XXXXXX");
-    fd_.reset(::mkostemp(path.data(), O_CLOEXEC));
-    if (!fd_) return false;
-    if (::unlink(path.c_str()) != 0) {
-      fd_.reset();
-      return false;
-    }
-    return true;
+    file_ = platform::create_upload_file();
+    return file_.fd.valid();
   }
-  int fd() const { return fd_.get(); }
+  int fd() const { return file_.fd.get(); }
   // The path by which this process can still open the file.
-  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_.get()); }
-  platform::UniqueFd release() { return std::move(fd_); }
+  const std::string& path() const { return file_.path; }
+  platform::UniqueFd release() { return std::move(file_.fd); }
 
  private:
-  platform::UniqueFd fd_;
+  platform::UploadFile file_;
 };
 
 DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {

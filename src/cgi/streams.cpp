@@ -3,7 +3,6 @@
 // is wiped because it holds passwords.
 #include "cgi/streams.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <array>
@@ -34,12 +33,7 @@ class FdInBuf : public std::streambuf {
     // A client that stops sending must not hold the process (and its upload
     // file) for good: fcgiwrap has no time limit of its own. Silence for the
     // idle time counts as the end of the body.
-    pollfd ready{fd_, POLLIN, 0};
-    int polled;
-    do {
-      polled = ::poll(&ready, 1, static_cast<int>(g_idle_timeout.count()));
-    } while (polled < 0 && errno == EINTR);
-    if (polled == 0) {
+    if (!platform::wait_readable(fd_, g_idle_timeout)) {
       setg(buf_.data(), buf_.data(), buf_.data());
       return traits_type::eof();
     }

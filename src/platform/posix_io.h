@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -48,12 +49,24 @@ class UniqueFd {
 // even with other processes appending too. Invalid with errno on failure.
 UniqueFd open_for_appending(const std::string& path) noexcept;
 
+// Opens `path` to read and write, creating it private (0600) when `create`
+// says so; never through a link, never waiting on a FIFO, and only when it
+// is a regular file. Invalid with errno on failure.
+UniqueFd open_private_file(const std::string& path, bool create) noexcept;
+
+// Replaces the whole content of the file open as `fd` by `text`, in place.
+bool overwrite_file(int fd, std::string_view text) noexcept;
+
 // Writes every byte, resuming after short writes and EINTR. False on any
 // other failure (errno says which); a write of nothing counts as EIO.
 bool write_all(int fd, const void* data, std::size_t size) noexcept;
 inline bool write_all(int fd, std::string_view bytes) noexcept {
   return write_all(fd, bytes.data(), bytes.size());
 }
+
+// Waits at most `timeout` for `fd` to have something to read (or its end,
+// or an error, which the read then reports). False on a time-out.
+bool wait_readable(int fd, std::chrono::milliseconds timeout) noexcept;
 
 // One read(2) into `buffer`, repeated while interrupted by a signal.
 ssize_t read_some(int fd, std::span<char> buffer) noexcept;

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/failure_counts.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 
 #include "config/ini_file.h"
+#include "platform/file_range.h"
 #include "platform/posix_io.h"
 #include "web/text.h"
 
@@ -17,7 +15,7 @@ namespace larkspur::web {
 namespace {
 
 // A file beyond this is not ours to read whole: it counts as damaged.
-constexpr off_t kMaxFileSize = 8 * 1024 * 1024;
+constexpr std::uint64_t kMaxFileSize = 8 * 1024 * 1024;
 
 int setup_number(std::string_view key, int fallback) {
   const std::string text = config::ini_file().get("setup", key);
@@ -35,9 +33,7 @@ bool within(std::int64_t time, std::time_t now, int window) {
   return age < window && -age < window;
 }
 
-std::string_view capped(std::string_view key) {
-  return key.substr(0, FailureCounts::kMaxKey);
-}
+std::string_view capped(std::string_view key) { return key.substr(0, FailureCounts::kMaxKey); }
 
 }  // namespace
 
@@ -58,7 +54,8 @@ FailureCounts FailureCounts::parse(std::string_view text) {
     text.remove_prefix(std::min(end + 1, text.size()));
 
     Entry entry{};
-    const auto [after_time, error] = std::from_chars(line.data(), line.data() + line.size(), entry.time);
+    const auto [after_time, error] =
+        std::from_chars(line.data(), line.data() + line.size(), entry.time);
     const std::size_t pos = static_cast<std::size_t>(after_time - line.data());
     if (error != std::errc() || line.size() < pos + 3 || line[pos] != ' ' || line[pos + 2] != ' ') {
       continue;
@@ -135,20 +132,18 @@ Throttle::Throttle(const std::string& auth_user_file, std::string_view name,
     : name_(name), address_(address), limits_(limits), now_(now) {
   if (limits_.max_failures <= 0 && limits_.max_failures_per_address <= 0) return;
   path_ = file_path(auth_user_file);
-  if (!open_file(0)) return;
-  struct stat st;
-  if (::fstat(fd_.get(), &st) != 0 || st.st_size > kMaxFileSize) return;  // counts as empty
+  if (!open_file(false)) return;
+  platform::FileInfo info;
+  if (!platform::file_info(fd_.get(), info) || info.size > kMaxFileSize) return;  // counts as empty
   std::string text;
   platform::read_to_end(fd_.get(), text);
   counts_ = FailureCounts::parse(text);
 }
 
-bool Throttle::open_file(int create) {
+bool Throttle::open_file(bool create) {
   // Never through a link, never blocking on a FIFO planted under the name,
   // never anything but a regular file.
-  fd_.reset(::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | create, 0600));
-  struct stat st;
-  if (fd_ && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))) fd_.reset();
+  fd_ = platform::open_private_file(path_, create);
   return fd_.valid();
 }
 
@@ -179,13 +174,12 @@ void Throttle::forget_name() {
 
 void Throttle::save() {
   // Created only once there is something to count.
-  if (path_.empty() || (!fd_ && !open_file(O_CREAT))) return;
+  if (path_.empty() || (!fd_ && !open_file(true))) return;
   counts_.prune(now_, limits_.window_seconds);
   // In place: written over the old text, then cut to length. A crash midway
   // leaves a mix of whole and damaged lines, which only loses counts.
   const std::string text = counts_.serialize();
-  if (::lseek(fd_.get(), 0, SEEK_SET) != 0 || !platform::write_all(fd_.get(), text)) return;
-  (void)!::ftruncate(fd_.get(), static_cast<off_t>(text.size()));
+  platform::overwrite_file(fd_.get(), text);
 }
 
 }  // namespace larkspur::web

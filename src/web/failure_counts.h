@@ -75,7 +75,7 @@ class Throttle {
   static std::string file_path(std::string_view auth_user_file);
 
  private:
-  bool open_file(int create);
+  bool open_file(bool create);
   void save();
 
   std::string path_;

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: Apache-2.0
+// The temporary file of an upload: private, unique, and gone with its last
+// descriptor, or with the process however it ends, so that no upload
+// outlives its request.
+#pragma once
+
+#include <string>
+
+#include "platform/posix_io.h"
+
+namespace larkspur::platform {
+
+struct UploadFile {
+  UniqueFd fd;       // read and write
+  std::string path;  // a name by which this process can open the file
+};
+
+// Creates one in temp_dir(). On failure the descriptor is invalid and errno
+// says why.
+UploadFile create_upload_file();
+
+}  // namespace larkspur::platform
