@@ -61,6 +61,16 @@ std::span<char* const> console_arguments(int argc, char** argv) {
   return {argv + 1, static_cast<std::size_t>(argc - 1)};
 }
 
+ConsoleCommand console_command(int argc, char** argv) {
+  const std::span<char* const> args = console_arguments(argc, argv);
+  if (args.empty() || args[0] == nullptr) return ConsoleCommand::none;
+  const std::string_view first = args[0];
+  if (first == "/?" || first == "-h") return ConsoleCommand::help;
+  if (first == "--version") return ConsoleCommand::version;
+  if (first == "--check") return ConsoleCommand::check;
+  return ConsoleCommand::none;
+}
+
 int gateway_main(int argc, char** argv, PageMain page_main) {
   // Standard input and output need no binary mode here: the streams pass
   // bytes unchanged.

@@ -8,6 +8,13 @@ namespace larkspur::cgi {
 
 using PageMain = int (*)();
 
+// What the command line asks for. Arguments count only on a console: under a
+// web server (GATEWAY_INTERFACE set) they are ignored, because Apache hands an
+// ISINDEX-style query such as "?-h" to a CGI as argv[1]. Only the first
+// argument is looked at, and it must match exactly.
+enum class ConsoleCommand { none, help, version, check };
+ConsoleCommand console_command(int argc, char** argv);
+
 // Runs one request (or prints the help text) and returns the exit status:
 // 0 after the help text, -1 when the input could not be decoded, otherwise
 // the result of `page_main`.

@@ -121,6 +121,42 @@ TEST_F(GatewayTest, QueryStringIsWipedOnceDecoded) {
   EXPECT_EQ(g_seen.entries, (Pairs{{"op", "old-secret"}, {"p1", "new-secret"}}));
   EXPECT_EQ(request_env().QUERY_STRING, "");
   EXPECT_EQ(std::string(raw, 27), std::string(27, '\0'));
+
+TEST_F(GatewayTest, ConsoleCommandsOnlyWithoutAWebServer) {
+  const struct {
+    std::vector<std::string> args;
+    const char* gateway;  // GATEWAY_INTERFACE, or nullptr for unset
+    ConsoleCommand expected;
+  } cases[] = {
+      {{"x.cgi", "--version"}, nullptr, ConsoleCommand::version},
+      {{"x.cgi", "--check", "extra"}, nullptr, ConsoleCommand::check},
+      {{"x.cgi", "-h"}, nullptr, ConsoleCommand::help},
+      {{"x.cgi", "--Version"}, nullptr, ConsoleCommand::none},
+      {{"x.cgi", "--check="}, nullptr, ConsoleCommand::none},
+      {{"x.cgi", "x", "--check"}, nullptr, ConsoleCommand::none},
+      {{"x.cgi", "-h"}, "CGI/1.1", ConsoleCommand::none},
+      {{"x.cgi", "/?"}, "", ConsoleCommand::none},
+      {{"x.cgi", "--version"}, "CGI/1.1", ConsoleCommand::none},
+      {{"x.cgi", "--check"}, "CGI/1.1", ConsoleCommand::none},
+  };
+  for (auto c : cases) {
+    if (c.gateway) {
+      setenv("GATEWAY_INTERFACE", c.gateway, 1);
+    } else {
+      unsetenv("GATEWAY_INTERFACE");
+    }
+    std::vector<char*> argv;
+    for (std::string& a : c.args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(console_command(static_cast<int>(c.args.size()), argv.data()), c.expected)
+        << c.args[1] << " " << (c.gateway ? c.gateway : "(unset)");
+  }
+  // Under a web server "-h" is a query like any other: the page runs.
+  setenv("GATEWAY_INTERFACE", "CGI/1.1", 1);
+  setenv("REQUEST_METHOD", "GET", 1);
+  EXPECT_EQ(run({"x.cgi", "-h"}), 0);
+  EXPECT_EQ(out_.str(), kPageOutput);
+  EXPECT_EQ(g_seen.calls, 1);
 }
 
 TEST_F(GatewayTest, DispatchesOnMethodAndMediaType) {

@@ -90,6 +90,13 @@ class Site {
     return s;
   }
 
+  // The program run by hand in the site's directory: no CGI variables.
+  Command console(const std::string& argument) const {
+    Command c = command({"TMPDIR=" + tmp_.path()});
+    c.argv = {cgi_binary(), argument};
+    return c;
+  }
+
   ProcessResult get(const std::string& query = "", std::vector<std::string> extra = {}) const {
     extra.push_back("REQUEST_METHOD=GET");
     if (!query.empty()) extra.push_back("QUERY_STRING=" + query);

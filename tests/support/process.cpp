@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -43,6 +44,8 @@ ProcessResult run_process(const Command& command) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
+    if (command.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(command.gid) != 0)) _exit(126);
+    if (command.uid >= 0 && setuid(command.uid) != 0) _exit(126);
     if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0) _exit(126);
     execve(command.program.c_str(), argv.data(), envp.data());
     _exit(127);

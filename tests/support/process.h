@@ -17,6 +17,8 @@ struct Command {
   std::vector<std::string> env;   // "NAME=value"; nothing else is passed
   std::string stdin_data;
   std::string cwd;  // empty: the current one
+  int uid = -1;     // >= 0: run as this user (and gid), which needs root
+  int gid = -1;
   std::chrono::milliseconds timeout{60000};
 };
 

@@ -1,0 +1,208 @@
+// The checks behind --check. Each asks the system the question a request
+// would ask it, as the same user, without changing anything.
+#include "web/config_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "config/ini_file.h"
+#include "passwd/password_file.h"
+#include "platform/platform.h"
+#include "web/text.h"
+
+namespace larkspur::web {
+namespace {
+
+// The longest password a change accepts; a minimum above it refuses all.
+constexpr int kLongestPassword = 80;
+
+class Report {
+ public:
+  explicit Report(std::ostream& out) : out_(out) {}
+
+  void ok(std::string_view subject, std::string_view detail) {
+    out_ << "ok   " << subject << ' ' << detail << '\n';
+  }
+  void fail(std::string_view subject, std::string_view detail, std::string_view reason) {
+    out_ << "FAIL " << subject << ' ' << detail << ": " << reason << '\n';
+    failed_ = true;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  std::ostream& out_;
+  bool failed_ = false;
+};
+
+std::string directory_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string error_text(int error) { return std::strerror(error); }
+
+// Write and search permission on a directory, for this process's user.
+int directory_writable(const std::string& dir) {
+  return ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+bool check_ini(Report& report, config::IniFile& ini) {
+  const std::string name = config::config_file_name(platform::program_path());
+  std::string shown = name;
+  if (char* cwd = ::getcwd(nullptr, 0)) {
+    shown = std::string(cwd) + "/" + name;
+    std::free(cwd);
+  }
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    report.fail("INI file", shown, error_text(errno));
+    return false;
+  }
+  ::close(fd);
+  if (!config::load_config(ini)) {
+    report.fail("INI file", shown, "holds no setting under a [section]");
+    return false;
+  }
+  report.ok("INI file", shown);
+  return true;
+}
+
+void check_auth_file_itself(Report& report, const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    report.fail("auth_user_file", path, error_text(errno));
+    return;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    report.fail("auth_user_file", path,
+                "is a symbolic link; a change would put a file in its place, name the file itself");
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    report.fail("auth_user_file", path, "not a regular file");
+    return;
+  }
+  errno = 0;
+  passwd::PasswordFile file;
+  if (!file.load(path)) {
+    report.fail("auth_user_file", path, error_text(errno != 0 ? errno : EIO));
+    return;
+  }
+  std::size_t users = 0;
+  file.for_each_record([&users](const passwd::PasswordRecord&) { ++users; });
+  if (users == 0) {
+    report.fail("auth_user_file", path, "holds no user:hash line");
+    return;
+  }
+  report.ok("auth_user_file",
+            path + " (" + std::to_string(users) + (users == 1 ? " user)" : " users)"));
+}
+
+void check_auth_user_file(Report& report, const config::IniFile& ini) {
+  const std::string path = ini.get("path", "auth_user_file");
+  if (path.empty()) {
+    report.fail("auth_user_file", "(none)", "not set in [path]: every change would fail");
+    return;
+  }
+  check_auth_file_itself(report, path);
+  // The temporary file of the rewrite and the lock are made beside it.
+  const std::string dir = directory_of(path);
+  if (const int error = directory_writable(dir)) {
+    report.fail("auth_user_file directory", dir,
+                "a change cannot create its temporary file there: " + error_text(error));
+  } else {
+    report.ok("auth_user_file directory", dir + " (writable)");
+  }
+}
+
+void check_log_file(Report& report, const config::IniFile& ini) {
+  const std::string path = ini.get("path", "log_file");
+  if (path.empty()) {
+    report.ok("log_file", "(none): nothing is logged");
+    return;
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      report.fail("log_file", path, error_text(errno));
+      return;
+    }
+    const std::string dir = directory_of(path);
+    if (const int error = directory_writable(dir)) {
+      report.fail("log_file", path,
+                  "does not exist and cannot be created in " + dir + ": " + error_text(error));
+    } else {
+      report.ok("log_file", path + " (will be created)");
+    }
+    return;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    report.fail("log_file", path, "is a symbolic link, which is never written; name the file");
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    report.fail("log_file", path, "not a regular file");
+    return;
+  }
+  // Opening for appending writes nothing.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    report.fail("log_file", path, "cannot be appended to: " + error_text(errno));
+    return;
+  }
+  ::close(fd);
+  report.ok("log_file", path + " (appendable)");
+}
+
+bool is_whole_number(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+void check_min_length(Report& report, const config::IniFile& ini) {
+  const std::string text = ini.get("setup", "password_min_length");
+  if (text.empty()) {
+    report.ok("password_min_length", "(none): no minimum");
+    return;
+  }
+  const int value = parse_min_length(text);
+  if (!is_whole_number(text)) {
+    report.fail("password_min_length", text,
+                "not a whole number; it is read as " + std::to_string(value));
+  } else if (value > kLongestPassword) {
+    report.fail("password_min_length", text,
+                "no password can be that long; at most " + std::to_string(kLongestPassword) +
+                    " bytes are accepted");
+  } else {
+    report.ok("password_min_length", text);
+  }
+}
+
+}  // namespace
+
+int check_configuration(std::ostream& out) {
+  Report report(out);
+  config::IniFile& ini = config::ini_file();
+  if (check_ini(report, ini)) {
+    check_auth_user_file(report, ini);
+    check_log_file(report, ini);
+    check_min_length(report, ini);
+  }
+  out.flush();
+  return report.failed() ? 1 : 0;
+}
+
+}  // namespace larkspur::web
