@@ -1,0 +1,55 @@
+// The INI file the Debian package installs, read by the program's own
+// parser: a stray "=" or bracket in a comment would become a setting or a
+// section, and its AuthUserFile must be the one Apache checks logins against.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+
+#include "config/ini_file.h"
+#include "support/process.h"
+
+namespace larkspur::config {
+namespace {
+
+const std::string kSource = LARKSPUR_SOURCE_DIR;
+
+// "section_____***_______key" for each row of the README's key table.
+std::set<std::string> documented_keys() {
+  const std::string readme = test::read_file(kSource + "/README.md");
+  const std::regex row(R"(\n\| ([a-z]+) \| ([a-z_0-9]+) \|)");
+  std::set<std::string> keys;
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row);
+       it != std::sregex_iterator(); ++it) {
+    keys.insert((*it)[1].str() + std::string(IniFile::kJoiner) + (*it)[2].str());
+  }
+  return keys;
+}
+
+TEST(SampleIni, EverySettingIsADocumentedKey) {
+  IniFile ini;
+  ASSERT_TRUE(ini.load(kSource + "/debian/larkspur.cgi.ini"));
+  const std::set<std::string> keys = documented_keys();
+  ASSERT_GT(keys.size(), 15u);
+  for (const auto& [key, value] : ini.entries) {
+    EXPECT_TRUE(keys.contains(key)) << key << " = " << value;
+  }
+}
+
+TEST(SampleIni, ApacheChecksLoginsAgainstTheFileItEdits) {
+  IniFile ini;
+  ASSERT_TRUE(ini.load(kSource + "/debian/larkspur.cgi.ini"));
+  const std::string auth_file = ini.get("path", "auth_user_file");
+  EXPECT_EQ(auth_file.rfind("/var/lib/larkspur/", 0), 0u) << auth_file;
+  EXPECT_EQ(ini.get("path", "log_file").rfind("/var/lib/larkspur/", 0), 0u);
+  const std::string conf = test::read_file(kSource + "/debian/apache2/larkspur.conf");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(conf, m, std::regex(R"(\n\s*AuthUserFile\s+(\S+)\n)")));
+  EXPECT_EQ(m[1].str(), auth_file);
+  // Debian's serve-cgi-bin.conf has one; a second makes Apache warn AH00671.
+  EXPECT_FALSE(std::regex_search(conf, std::regex(R"(\n\s*ScriptAlias\s)")));
+}
+
+}  // namespace
+}  // namespace larkspur::config
