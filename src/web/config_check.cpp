@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -15,6 +14,7 @@
 #include "config/ini_file.h"
 #include "passwd/password_file.h"
 #include "platform/platform.h"
+#include "web/file_reasons.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -56,23 +56,11 @@ int directory_writable(const std::string& dir) {
 }
 
 bool check_ini(Report& report, config::IniFile& ini) {
-  const std::string name = config::config_file_name(platform::program_path());
-  std::string shown = name;
-  if (char* cwd = ::getcwd(nullptr, 0)) {
-    shown = std::string(cwd) + "/" + name;
-    std::free(cwd);
-  }
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    report.fail("INI file", shown, error_text(errno));
-    return false;
-  }
-  ::close(fd);
   if (!config::load_config(ini)) {
-    report.fail("INI file", shown, "holds no setting under a [section]");
+    report.fail("INI file", config_file_shown(), config_failure_reason());
     return false;
   }
-  report.ok("INI file", shown);
+  report.ok("INI file", config_file_shown());
   return true;
 }
 
@@ -91,10 +79,9 @@ void check_auth_file_itself(Report& report, const std::string& path) {
     report.fail("auth_user_file", path, "not a regular file");
     return;
   }
-  errno = 0;
   passwd::PasswordFile file;
   if (!file.load(path)) {
-    report.fail("auth_user_file", path, error_text(errno != 0 ? errno : EIO));
+    report.fail("auth_user_file", path, unreadable_reason(path));
     return;
   }
   std::size_t users = 0;
