@@ -1,11 +1,13 @@
 #include "log/activity_log.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
 
 #include "cgi/request_env.h"
+#include "platform/diagnose.h"
 #include "platform/no_memory.h"
 #include "platform/posix_io.h"
 
@@ -44,7 +46,11 @@ int ActivityLog::write(std::string_view message) const {
     // file is opened, and never waited for: a FIFO or device at the path
     // would hang the request while it holds the update lock.
     const platform::UniqueFd fd = platform::open_for_appending(path);
-    if (fd) platform::write_all(fd.get(), line);
+    // A log rotated into a file of another owner stops every line: say so.
+    if (!fd || !platform::write_all(fd.get(), line)) {
+      const int error = errno;
+      platform::diagnose("cannot write the log " + path + ": " + std::strerror(error));
+    }
   });
   return 0;
 }

@@ -2,6 +2,7 @@
 // verify the old password against the AuthUserFile, store a fresh hash, and
 // report the outcome as one page and one log line.
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -20,6 +21,7 @@
 #include "platform/wipe.h"
 #include "web/charset.h"
 #include "web/failure_counts.h"
+#include "web/file_reasons.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
@@ -148,10 +150,19 @@ Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
   const std::string logged = logging::escape_log_text(user);
 
   passwd::PasswordFile file;
-  if (!file.load(auth_user_file)) return no_auth_user_file();
+  if (!file.load(auth_user_file)) {
+    platform::diagnose("cannot read the AuthUserFile " + auth_user_file + ": " +
+                       unreadable_reason(auth_user_file));
+    return no_auth_user_file();
+  }
   // One pass over the file finds every record of the user for the change.
   const passwd::UserRecords records = file.look_up(user);
-  if (records.scan == passwd::UserRecords::Scan::failed) return no_auth_user_file();
+  if (records.scan == passwd::UserRecords::Scan::failed) {
+    const int error = errno;
+    platform::diagnose("cannot read the AuthUserFile " + auth_user_file + ": " +
+                       std::strerror(error));
+    return no_auth_user_file();
+  }
   const std::string& stored = records.hash;
   // An unknown name gets the page of a wrong password, so that the page does
   // not tell which names exist; the log still tells them apart.
@@ -169,7 +180,16 @@ Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
                                                s.hash.data(), s.hash.size()) == 0 &&
                        s.hash[0] != '\0';
   if (encoded) file.set_hash(records, s.hash.data());
-  if (!encoded || !file.save()) return change_failed(user);
+  if (!encoded) {
+    platform::diagnose("cannot make a hash of the new password");
+    return change_failed(user);
+  }
+  if (!file.save()) {
+    const int error = errno;
+    platform::diagnose("cannot rewrite the AuthUserFile " + auth_user_file + ": " +
+                       std::strerror(error));
+    return change_failed(user);
+  }
   return Outcome{shown + ":" + page_text(html("change_password_ok")), logged + ":changed password",
                  true};
 }
@@ -197,6 +217,7 @@ void change_password() {
   // mistake, told as such without waiting for anything.
   const std::string auth_user_file = config::ini_file().get("path", "auth_user_file");
   if (auth_user_file.empty()) {
+    platform::diagnose("auth_user_file is not set in [path] of " + config_file_shown());
     report(no_auth_user_file());
     return;
   }
@@ -205,13 +226,20 @@ void change_password() {
     case platform::UpdateLock::OpenResult::kOpened:
       break;
     case platform::UpdateLock::OpenResult::kNoDirectory:
+      platform::diagnose("cannot read the AuthUserFile " + auth_user_file +
+                         ": its directory does not exist");
       report(no_auth_user_file());
       return;
     case platform::UpdateLock::OpenResult::kFailed:
+      platform::diagnose("cannot open the update lock " +
+                         platform::UpdateLock::lock_file_path(auth_user_file) + ": " +
+                         std::strerror(errno));
       report({server_error(kLockOpenFailed), "Can't open or create mutex"});
       return;
   }
   if (!lock.wait(kLockTimeout)) {
+    platform::diagnose("the update lock " + platform::UpdateLock::lock_file_path(auth_user_file) +
+                       " was not free within 5 seconds");
     report({server_error(kLockWaitFailed), "Wait for mutex error"});
     return;
   }

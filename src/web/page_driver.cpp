@@ -8,7 +8,9 @@
 #include "cgi/streams.h"
 #include "config/ini_file.h"
 #include "log/activity_log.h"
+#include "platform/diagnose.h"
 #include "web/charset.h"
+#include "web/file_reasons.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/text.h"
@@ -38,6 +40,8 @@ void write_page() {
   if (!config::load_config(ini)) {
     // Without the configuration the layout is unknown and nothing more can
     // be said: the classic page, left open.
+    platform::diagnose("cannot read the configuration file " + config_file_shown() + ": " +
+                       config_failure_reason());
     write_classic_preamble();
     write_message_page("Server error!");
     return;

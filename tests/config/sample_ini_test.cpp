@@ -15,15 +15,28 @@ namespace {
 
 const std::string kSource = LARKSPUR_SOURCE_DIR;
 
-// "section_____***_______key" for each row of the README's key table.
-std::set<std::string> documented_keys() {
+struct Key {
+  std::string section;
+  std::string key;
+  auto operator<=>(const Key&) const = default;
+};
+
+// Each row of the README's key table.
+std::set<Key> readme_keys() {
   const std::string readme = test::read_file(kSource + "/README.md");
   const std::regex row(R"(\n\| ([a-z]+) \| ([a-z_0-9]+) \|)");
-  std::set<std::string> keys;
+  std::set<Key> keys;
   for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row);
        it != std::sregex_iterator(); ++it) {
-    keys.insert((*it)[1].str() + std::string(IniFile::kJoiner) + (*it)[2].str());
+    keys.insert({(*it)[1].str(), (*it)[2].str()});
   }
+  return keys;
+}
+
+// "section_____***_______key" for each row of the README's key table.
+std::set<std::string> documented_keys() {
+  std::set<std::string> keys;
+  for (const Key& k : readme_keys()) keys.insert(k.section + std::string(IniFile::kJoiner) + k.key);
   return keys;
 }
 
@@ -49,6 +62,21 @@ TEST(SampleIni, ApacheChecksLoginsAgainstTheFileItEdits) {
   EXPECT_EQ(m[1].str(), auth_file);
   // Debian's serve-cgi-bin.conf has one; a second makes Apache warn AH00671.
   EXPECT_FALSE(std::regex_search(conf, std::regex(R"(\n\s*ScriptAlias\s)")));
+}
+
+// Every key of the README's table is described under its section in the man
+// page, so that a key added to one is not forgotten in the other.
+TEST(ManPage, DescribesEveryKeyOfTheReadme) {
+  const std::string man = test::read_file(kSource + "/docs/larkspur.cgi.8");
+  const std::set<Key> keys = readme_keys();
+  ASSERT_GT(keys.size(), 15u);
+  for (const Key& k : keys) {
+    const auto section = man.find("\n.SS \"Section " + k.section + "\"\n");
+    ASSERT_NE(section, std::string::npos) << k.section;
+    const auto next = man.find("\n.S", section + 1);
+    const auto entry = man.find("\n.B " + k.key + "\n", section);
+    EXPECT_TRUE(entry != std::string::npos && entry < next) << k.section << " " << k.key;
+  }
 }
 
 }  // namespace

@@ -60,7 +60,16 @@ data_existed=no
 
 cleanup() {
   set +e
-  [ -f "$work/run/httpd.pid" ] && kill "$(cat "$work/run/httpd.pid")" 2>/dev/null && sleep 1
+  [ -f "$work/run/httpd.pid" ] && step "a log rotated to the wrong owner is reported in Apache's error log"
+chown root:adm "$log"
+page=$(curl -s -u alice:new-password-2 -F name=alice -F op=wrong -F p1=x -F p2=x \
+  -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
+echo "$page" | grep -q "alice:old password is incorrect" || { echo "$page"; fail "no failure page"; }
+grep -q "larkspur: cannot write the log $log: Permission denied" "$work/logs/error.log" ||
+  { cat "$work/logs/error.log"; fail "no diagnostic in Apache's error log"; }
+if grep -q "new-password-2\|wrong" "$work/logs/error.log"; then fail "a password reached the error log"; fi
+
+kill "$(cat "$work/run/httpd.pid")" 2>/dev/null && sleep 1
   if dpkg-query -W -f='${Status}' larkspur 2>/dev/null | grep -q installed; then
     dpkg_retry --purge larkspur >/dev/null
   fi
@@ -173,6 +182,15 @@ echo "$page" | grep -q "alice:changed password successfully" || { echo "$page"; 
 [ "$(status -u alice:old-password-1 "$url/private/")" = 401 ] || fail "Apache still takes the old password"
 grep -q "\] \[127.0.0.1\]\[alice\] alice:changed password$" "$log" || { cat "$log"; fail "log line"; }
 [ "$(stat -c %U "$auth")" = www-data ] || fail "the AuthUserFile changed owner"
+
+step "a log rotated to the wrong owner is reported in Apache's error log"
+chown root:adm "$log"
+page=$(curl -s -u alice:new-password-2 -F name=alice -F op=wrong -F p1=x -F p2=x \
+  -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
+echo "$page" | grep -q "alice:old password is incorrect" || { echo "$page"; fail "no failure page"; }
+grep -q "larkspur: cannot write the log $log: Permission denied" "$work/logs/error.log" ||
+  { cat "$work/logs/error.log"; fail "no diagnostic in Apache's error log"; }
+if grep -q "new-password-2\|wrong" "$work/logs/error.log"; then fail "a password reached the error log"; fi
 
 kill "$(cat "$work/run/httpd.pid")"
 for _ in $(seq 50); do [ -e "$work/run/httpd.pid" ] || break; sleep 0.2; done

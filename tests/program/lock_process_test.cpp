@@ -65,6 +65,7 @@ TEST_F(LockProcess, ChangeGivesUpWhileAnotherProcessHoldsTheLock) {
   EXPECT_GE(waited, std::chrono::milliseconds(4900));
   EXPECT_TRUE(read_file(site_.log_file()).ends_with("] Wait for mutex error\n"));
   EXPECT_EQ(read_file(site_.auth_file()), original_);
+  EXPECT_EQ(r.err, "larkspur: the update lock htpasswd.lock was not free within 5 seconds\n");
 }
 
 TEST_F(LockProcess, HolderKilledWithSigkillReleasesTheLock) {
