@@ -42,7 +42,7 @@ dpkg_retry() {
       echo "$out"
       return 0
     fi
-    case "$out" in *lock*) sleep 5 ;; *) echo "$out"; return 1 ;; esac
+    case "$out" in *"frontend lock"* | *"database is locked"*) sleep 5 ;; *) echo "$out"; return 1 ;; esac
   done
   echo "$out"
   return 1
@@ -58,19 +58,17 @@ fi
 data_existed=no
 [ -d "$data" ] && data_existed=yes
 
+stop_apache() {
+  local pid
+  pid=$(cat "$work/run/httpd.pid" 2>/dev/null) || return 0
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+}
+
 cleanup() {
   set +e
-  [ -f "$work/run/httpd.pid" ] && step "a log rotated to the wrong owner is reported in Apache's error log"
-chown root:adm "$log"
-page=$(curl -s -u alice:new-password-2 -F name=alice -F op=wrong -F p1=x -F p2=x \
-  -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
-echo "$page" | grep -q "alice:old password is incorrect" || { echo "$page"; fail "no failure page"; }
-grep -q "larkspur: cannot write the log $log: Permission denied" "$work/logs/error.log" ||
-  { cat "$work/logs/error.log"; fail "no diagnostic in Apache's error log"; }
-if grep -q "new-password-2\|wrong" "$work/logs/error.log"; then fail "a password reached the error log"; fi
-
-kill "$(cat "$work/run/httpd.pid")" 2>/dev/null && sleep 1
-  if dpkg-query -W -f='${Status}' larkspur 2>/dev/null | grep -q installed; then
+  stop_apache
+  if dpkg-query -W -f='${Status}' larkspur 2>/dev/null | grep -q "ok installed"; then
     dpkg_retry --purge larkspur >/dev/null
   fi
   rm -f "$auth" "$log" "$auth.tmp"
@@ -165,7 +163,8 @@ Include /etc/apache2/conf-available/serve-cgi-bin.conf
 Include /etc/apache2/conf-available/larkspur.conf
 CONF
 "$apache" -t -f "$work/httpd.conf" 2>&1 | grep -v "Syntax OK" && fail "Apache warns about the configuration"
-"$apache" -f "$work/httpd.conf" -k start || fail "Apache did not start"
+# Apache must not inherit the test's lock, nor ctest's output pipes.
+"$apache" -f "$work/httpd.conf" -k start 9>&- </dev/null >/dev/null 2>&1 || fail "Apache did not start"
 url=http://127.0.0.1:$port
 for _ in $(seq 50); do curl -s -o /dev/null "$url/" && break; sleep 0.2; done
 
@@ -185,15 +184,16 @@ grep -q "\] \[127.0.0.1\]\[alice\] alice:changed password$" "$log" || { cat "$lo
 
 step "a log rotated to the wrong owner is reported in Apache's error log"
 chown root:adm "$log"
-page=$(curl -s -u alice:new-password-2 -F name=alice -F op=wrong -F p1=x -F p2=x \
+page=$(curl -s -u alice:new-password-2 -F name=alice -F op=wrong -F p1=long-enough-3 -F p2=long-enough-3 \
   -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
 echo "$page" | grep -q "alice:old password is incorrect" || { echo "$page"; fail "no failure page"; }
 grep -q "larkspur: cannot write the log $log: Permission denied" "$work/logs/error.log" ||
   { cat "$work/logs/error.log"; fail "no diagnostic in Apache's error log"; }
-if grep -q "new-password-2\|wrong" "$work/logs/error.log"; then fail "a password reached the error log"; fi
+if grep -q "new-password-2\|long-enough-3" "$work/logs/error.log"; then
+  fail "a password reached the error log"
+fi
 
-kill "$(cat "$work/run/httpd.pid")"
-for _ in $(seq 50); do [ -e "$work/run/httpd.pid" ] || break; sleep 0.2; done
+stop_apache
 
 step "purge"
 dpkg_retry --purge larkspur >/dev/null || fail "dpkg --purge failed"
