@@ -14,6 +14,8 @@
 #include "config/ini_file.h"
 #include "passwd/password_file.h"
 #include "platform/platform.h"
+#include "platform/posix_io.h"
+#include "web/charset.h"
 #include "web/file_reasons.h"
 #include "web/text.h"
 
@@ -141,12 +143,12 @@ void check_log_file(Report& report, const config::IniFile& ini) {
     return;
   }
   // Opening for appending writes nothing.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const platform::UniqueFd fd(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     report.fail("log_file", path, "cannot be appended to: " + error_text(errno));
     return;
   }
-  ::close(fd);
   report.ok("log_file", path + " (appendable)");
 }
 
@@ -178,6 +180,44 @@ void check_min_length(Report& report, const config::IniFile& ini) {
   }
 }
 
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The name goes into the page's META element as it stands.
+void check_charset(Report& report, const config::IniFile& ini) {
+  const std::string text = ini.get("html", "charset");
+  const std::string shown = text.empty() ? "(none): " + page_charset() : text;
+  for (char c : text) {
+    const bool name_char = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
+                           c == ':' || c == '+';
+    if (!name_char) {
+      report.fail("charset", text, "not the name of a character set");
+      return;
+    }
+  }
+  report.ok("charset", shown);
+}
+
+// Any other value silently gives the classic pages: a typo is worth a word.
+void check_layout(Report& report, const config::IniFile& ini) {
+  const std::string text = ini.get("html", "layout");
+  if (text.empty()) {
+    report.ok("layout", "(none): classic");
+  } else if (iequals(text, "classic") || iequals(text, "modern")) {
+    report.ok("layout", text);
+  } else {
+    report.fail("layout", text, "neither classic nor modern; the classic pages are shown");
+  }
+}
+
 }  // namespace
 
 int check_configuration(std::ostream& out) {
@@ -187,6 +227,8 @@ int check_configuration(std::ostream& out) {
     check_auth_user_file(report, ini);
     check_log_file(report, ini);
     check_min_length(report, ini);
+    check_charset(report, ini);
+    check_layout(report, ini);
   }
   out.flush();
   return report.failed() ? 1 : 0;

@@ -10,6 +10,7 @@
 
 #include "config/ini_file.h"
 #include "platform/platform.h"
+#include "platform/posix_io.h"
 
 namespace larkspur::web {
 namespace {
@@ -18,10 +19,8 @@ std::string config_file_name() { return config::config_file_name(platform::progr
 
 // Opens like the readers do, to learn what they were told.
 int open_error(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return errno;
-  ::close(fd);
-  return 0;
+  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  return fd ? 0 : errno;
 }
 
 }  // namespace

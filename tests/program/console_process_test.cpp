@@ -67,7 +67,9 @@ const CheckCase kCheckCases[] = {
      "ok   auth_user_file @/htpasswd (2 users)\n"
      "ok   auth_user_file directory @ (writable)\n"
      "ok   log_file @/activity.log (will be created)\n"
-     "ok   password_min_length 8\n",
+     "ok   password_min_length 8\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      0},
     {"RelativePathsAsARequestSeesThem",
      "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n",
@@ -79,13 +81,17 @@ const CheckCase kCheckCases[] = {
      "ok   auth_user_file htpasswd (2 users)\n"
      "ok   auth_user_file directory . (writable)\n"
      "ok   log_file activity.log (appendable)\n"
-     "ok   password_min_length (none): no minimum\n",
+     "ok   password_min_length (none): no minimum\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      0},
     {"NothingSet", "[html]\ntitle=x\n", nullptr,
      "ok   INI file @/larkspur.cgi.ini\n"
      "FAIL auth_user_file (none): not set in [path]: every change would fail\n"
      "ok   log_file (none): nothing is logged\n"
-     "ok   password_min_length (none): no minimum\n",
+     "ok   password_min_length (none): no minimum\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      1},
     {"MissingFilesAndDirectories",
      "[path]\nauth_user_file=@/nodir/htpasswd\nlog_file=@/nodir/x.log\n", nullptr,
@@ -95,7 +101,9 @@ const CheckCase kCheckCases[] = {
      "No such file or directory\n"
      "FAIL log_file @/nodir/x.log: does not exist and cannot be created in @/nodir: "
      "No such file or directory\n"
-     "ok   password_min_length (none): no minimum\n",
+     "ok   password_min_length (none): no minimum\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      1},
     {"LinksAreRefused",
      "[path]\nauth_user_file=@/link\nlog_file=@/log-link\n",
@@ -110,7 +118,9 @@ const CheckCase kCheckCases[] = {
      "name the file itself\n"
      "ok   auth_user_file directory @ (writable)\n"
      "FAIL log_file @/log-link: is a symbolic link, which is never written; name the file\n"
-     "ok   password_min_length (none): no minimum\n",
+     "ok   password_min_length (none): no minimum\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      1},
     {"DirectoriesAndEmptyFiles",
      "[path]\nauth_user_file=@/htpasswd\nlog_file=@/logs\n",
@@ -122,7 +132,9 @@ const CheckCase kCheckCases[] = {
      "FAIL auth_user_file @/htpasswd: holds no user:hash line\n"
      "ok   auth_user_file directory @ (writable)\n"
      "FAIL log_file @/logs: not a regular file\n"
-     "ok   password_min_length (none): no minimum\n",
+     "ok   password_min_length (none): no minimum\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      1},
     {"AuthUserFileIsADirectory", "[path]\nauth_user_file=@/sub\n",
      [](const Site& site) { ASSERT_EQ(::mkdir((site.root() + "/sub").c_str(), 0755), 0); },
@@ -130,7 +142,9 @@ const CheckCase kCheckCases[] = {
      "FAIL auth_user_file @/sub: not a regular file\n"
      "ok   auth_user_file directory @ (writable)\n"
      "ok   log_file (none): nothing is logged\n"
-     "ok   password_min_length (none): no minimum\n",
+     "ok   password_min_length (none): no minimum\n"
+     "ok   charset (none): GB2312\n"
+     "ok   layout (none): classic\n",
      1},
 };
 
@@ -152,28 +166,39 @@ TEST_P(CheckTest, PrintsOneLinePerCheck) {
 INSTANTIATE_TEST_SUITE_P(Console, CheckTest, ::testing::ValuesIn(kCheckCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ConsoleProcess, CheckMinimumLengthValues) {
+TEST(ConsoleProcess, CheckSettingValues) {
   const struct {
-    const char* value;
-    const char* line;
+    const char* setting;  // "[section]\nkey=value"
+    const char* line;     // the line --check prints for it
   } cases[] = {
-      {"0", "ok   password_min_length 0"},
-      {"80", "ok   password_min_length 80"},
-      {"+6", "ok   password_min_length +6"},
-      {"81", "FAIL password_min_length 81: no password can be that long; at most 80 bytes are "
-             "accepted"},
-      {"eight", "FAIL password_min_length eight: not a whole number; it is read as 0"},
-      {"8 bytes", "FAIL password_min_length 8 bytes: not a whole number; it is read as 8"},
-      {"-3", "FAIL password_min_length -3: not a whole number; it is read as 0"},
+      {"[setup]\npassword_min_length=0", "ok   password_min_length 0"},
+      {"[setup]\npassword_min_length=80", "ok   password_min_length 80"},
+      {"[setup]\npassword_min_length=+6", "ok   password_min_length +6"},
+      {"[setup]\npassword_min_length=81",
+       "FAIL password_min_length 81: no password can be that long; at most 80 bytes are accepted"},
+      {"[setup]\npassword_min_length=eight",
+       "FAIL password_min_length eight: not a whole number; it is read as 0"},
+      {"[setup]\npassword_min_length=8 bytes",
+       "FAIL password_min_length 8 bytes: not a whole number; it is read as 8"},
+      {"[setup]\npassword_min_length=-3",
+       "FAIL password_min_length -3: not a whole number; it is read as 0"},
+      {"[html]\ncharset=UTF-8", "ok   charset UTF-8"},
+      {"[html]\ncharset=iso-8859-1", "ok   charset iso-8859-1"},
+      {"[html]\ncharset=utf 8", "FAIL charset utf 8: not the name of a character set"},
+      {"[html]\ncharset=\"><script>", "FAIL charset \"><script>: not the name of a character set"},
+      {"[html]\nlayout=Modern", "ok   layout Modern"},
+      {"[html]\nlayout=classic", "ok   layout classic"},
+      {"[html]\nlayout=moden",
+       "FAIL layout moden: neither classic nor modern; the classic pages are shown"},
   };
   for (const auto& c : cases) {
     Site site;
     users(site);
-    site.write_ini("[path]\nauth_user_file=htpasswd\n[setup]\npassword_min_length=" +
-                   std::string(c.value) + "\n");
+    site.write_ini("[path]\nauth_user_file=htpasswd\n" + std::string(c.setting) + "\n");
     ProcessResult r = run_process(site.console("--check"));
-    EXPECT_TRUE(r.out.ends_with(std::string(c.line) + "\n")) << c.value << "\n" << r.out;
-    EXPECT_EQ(r.exit_status, c.line[0] == 'o' ? 0 : 1) << c.value;
+    EXPECT_NE(r.out.find("\n" + std::string(c.line) + "\n"), std::string::npos)
+        << c.setting << "\n" << r.out;
+    EXPECT_EQ(r.exit_status, c.line[0] == 'o' ? 0 : 1) << c.setting;
   }
 }
 
@@ -204,7 +229,9 @@ TEST(ConsoleProcess, CheckRunsAsTheCallingUser) {
                            "temporary file there: Permission denied\n"
                            "FAIL log_file @/activity.log: cannot be appended to: "
                            "Permission denied\n"
-                           "ok   password_min_length (none): no minimum\n"));
+                           "ok   password_min_length (none): no minimum\n"
+                           "ok   charset (none): GB2312\n"
+                           "ok   layout (none): classic\n"));
   EXPECT_EQ(r.exit_status, 1);
 }
 
