@@ -1,5 +1,6 @@
 #include "log/activity_log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>

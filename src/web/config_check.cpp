@@ -17,13 +17,11 @@
 #include "platform/posix_io.h"
 #include "web/charset.h"
 #include "web/file_reasons.h"
+#include "web/password_rules.h"
 #include "web/text.h"
 
 namespace larkspur::web {
 namespace {
-
-// The longest password a change accepts; a minimum above it refuses all.
-constexpr int kLongestPassword = 80;
 
 class Report {
  public:
@@ -171,10 +169,11 @@ void check_min_length(Report& report, const config::IniFile& ini) {
   if (!is_whole_number(text)) {
     report.fail("password_min_length", text,
                 "not a whole number; it is read as " + std::to_string(value));
-  } else if (value > kLongestPassword) {
+  } else if (static_cast<std::size_t>(value) > longest_new_password()) {
+    // A minimum above the longest password the change accepts refuses all.
     report.fail("password_min_length", text,
-                "no password can be that long; at most " + std::to_string(kLongestPassword) +
-                    " bytes are accepted");
+                "no password can be that long; at most " +
+                    std::to_string(longest_new_password()) + " bytes are accepted");
   } else {
     report.ok("password_min_length", text);
   }
@@ -188,6 +187,21 @@ bool iequals(std::string_view a, std::string_view b) {
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
+}
+
+// The scheme and cost every change will use; a fault fails every change.
+void check_hash(Report& report, const config::IniFile& ini) {
+  const std::string hash = ini.get("setup", "hash");
+  const std::string cost = ini.get("setup", "hash_cost");
+  std::string shown = hash.empty() ? "(none): md5" : hash;
+  if (!cost.empty()) shown += ", hash_cost " + cost;
+  passwd::HashChoice choice;
+  const std::string fault = configured_hash_choice(choice);
+  if (fault.empty()) {
+    report.ok("hash", shown);
+  } else {
+    report.fail("hash", shown, fault);
+  }
 }
 
 // The name goes into the page's META element as it stands.
@@ -227,6 +241,7 @@ int check_configuration(std::ostream& out) {
     check_auth_user_file(report, ini);
     check_log_file(report, ini);
     check_min_length(report, ini);
+    check_hash(report, ini);
     check_charset(report, ini);
     check_layout(report, ini);
   }
