@@ -99,6 +99,8 @@ grep -q "a2enmod cgid && a2enconf larkspur" "$work/install.log" || fail "no post
 [ "$(readlink -f /usr/lib/cgi-bin/larkspur.cgi.ini)" = /etc/larkspur/larkspur.cgi.ini ] ||
   fail "the INI link does not lead to /etc/larkspur"
 /usr/lib/cgi-bin/larkspur.cgi --version | grep -q "^Larkspur [0-9]" || fail "--version"
+grep -q "^enabled *= *false" /etc/fail2ban/jail.d/larkspur.conf || fail "the fail2ban jail is not disabled"
+[ -f /etc/fail2ban/filter.d/larkspur.conf ] || fail "no fail2ban filter"
 
 step "AuthUserFile"
 runuser -u www-data -- htpasswd -cbB "$auth" alice old-password-1 2>/dev/null
