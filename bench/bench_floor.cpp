@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The least any safe whole-file rewrite costs: read FILE, write its bytes to
 // FILE.tmp in pieces of 1 MiB, fsync, rename over FILE and fsync the
 // directory, as the program does. The change benchmark's floor. Linked

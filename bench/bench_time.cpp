@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one command and appends "<wall microseconds> <peak RSS KiB> <exit
 // status> <CPU microseconds, user and system>" to a result file: the timing
 // half of the change and hash benchmarks and the soak. CPU time says what a

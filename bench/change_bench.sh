@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # One whole password change, timed: the CGI process answering a
 # browser-shaped multipart request, beside `htpasswd -b -m` and the floor of
 # any safe rewrite (bench_floor: read, write in 1 MiB pieces, fsync, rename,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Multipart decoding throughput: a large upload streamed to its temporary
 // file and a large plain field collected in memory. The body is generated
 // while it is read, so the process's peak memory (reported as peak_rss_MiB,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The INI file: parsing a full configuration and a very large one, and the
 // lookups every page makes.
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A bounded soak: 300 password changes from 8 concurrent clients through
 # larkspur.cgi while the clients SIGKILL a random share of their own
 # requests at random moments (before the lock, waiting for it, while the

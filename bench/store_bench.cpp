@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AuthUserFile at 1,000 to 1,000,000 users: parsing a text in memory,
 // opening the file, lookup and update by one search of the file in the page
 // cache, building the text, and the durable save through "<file>.tmp" on a

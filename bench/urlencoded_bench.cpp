@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // URL-encoded decoding: one field's unescaping, a browser's change request,
 // and a large body read through the request stream.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A real browser on the real site: headless Chromium fills in and submits
 // the form, then logs in to the private page with the new password. The
 // pages declare GB2312, so a label configured in GB2312 must show as Chinese.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Simultaneous changes through Apache: the update lock must serialise the
 // read-verify-rewrite of the AuthUserFile so that no change is lost.
 import assert from 'node:assert/strict';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starts a real Apache that serves the built larkspur.cgi, one private site
 // and port per test, laid out by the same script as the demo. Apache is
 // stopped when the test ends, passed or failed, and dies with this process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // larkspur.cgi behind a real Apache: the form, a change and what it does to
 // the basic-auth login, refused changes, and markup in a user name.
 import assert from 'node:assert/strict';

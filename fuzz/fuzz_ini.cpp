@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The INI line grammar and lookups on what it stored.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Multipart decoding. The first line of the input is the raw CONTENT_TYPE
 // (so the boundary comes from the fuzzer too), the rest is the body with
 // CONTENT_LENGTH its size. Uploads go to a private TMPDIR that must be empty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AuthUserFile reader: parse, look up, replace a hash, and the text it
 // would write, which must read back to the same text.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // URL-encoded decoding and the field lookups the pages make afterwards.
 #include <array>
 #include <cstddef>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs one fuzz target for SECONDS over a fresh copy of SEEDS in WORK, so the
 # repository is never written; fails when the fuzzer reports anything.
 file(REMOVE_RECURSE ${WORK})

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wires the CGI gateway to the page driver, and the console commands.
 #include <iostream>
 

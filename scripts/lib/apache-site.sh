@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Lays out a self-contained Apache site that serves larkspur.cgi, and writes
 # an Apache configuration file of its own for it. The demo and the
 # end-to-end tests both use it, so that what is tested is what is shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The multipart body reader.
 #include "cgi/body_reader.h"
 

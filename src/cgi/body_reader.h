@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reader under the multipart decoder: the request body, bounded by its
 // length, with a small pushback.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The form-entry list and the field operations the pages use on it.
 #include "cgi/form.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Form entries: the decoded fields of one request, the result codes of the
 // gateway, URL-encoded decoding and the field operations the pages use.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program entry of one CGI request: capture the environment, decode the
 // form input, run the page and clean up after it.
 #include "cgi/gateway.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program entry of a CGI request: environment, decoding, page, cleanup.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text printed for "/?" and "-h": what the INI file beside the program
 // must hold. Its example keys stand as they were always printed, including
 // pass_min_length and please_enter_name, which the program does not read:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding of multipart/form-data bodies: uploads to private unnamed
 // temporary files, and one form entry per "form-data" part.
 #include "cgi/multipart.h"

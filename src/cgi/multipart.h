@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding of multipart/form-data request bodies into form entries.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Capture of the CGI variables and the splitting of CONTENT_TYPE.
 #include "cgi/request_env.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide record of the CGI variables of one request.
 #pragma once
 

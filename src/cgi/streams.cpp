@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Standard input and output as streams over our own buffers: no C library
 // buffering in between, no text-mode translation, and a request buffer that
 // is wiped because it holds passwords.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request and response streams. They default to standard input and
 // output through buffers of our own that pass bytes unchanged, and can be
 // swapped so that pages can be driven in-process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // URL-encoded input: GET query strings and application/x-www-form-urlencoded
 // POST bodies, decoded into the form-entry list.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The INI file named after the program: paths, limits and every page text.
 #pragma once
 

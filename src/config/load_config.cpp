@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "config/ini_file.h"
 #include "config/key_aliases.h"
 #include "platform/no_memory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The activity log: one dated line per outcome of a submitted request.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // New hashes and verification. APR-util makes Apache MD5 and bcrypt hashes
 // from a salt of ours; the crypt(3) schemes go to libcrypt (crypt_hash.cpp).
 // Neither apr_md5_encode, apr_bcrypt_encode nor apr_password_validate (which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // New hashes in the scheme the administrator chose, and verification of old
 // passwords against whatever hash the AuthUserFile holds. APR-util makes the
 // Apache MD5 and bcrypt hashes, libcrypt the crypt(3) ones.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AuthUserFile line format (described in password_file.h), as byte
 // positions in a window of the file's text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the AuthUserFile, finding users and replacing their hashes.
 
 #include "passwd/password_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Apache AuthUserFile: records of "user:hash" in file order, read where
 // they lie and rewritten with only the changed hashes taken from memory.
 //

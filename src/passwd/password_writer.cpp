@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rewriting the AuthUserFile: the whole new text goes to "<path>.tmp", is made
 // durable, and only then replaces the file in one step, so that the web
 // server and a crash at any moment find either the old file or the new one.

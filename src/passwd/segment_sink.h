@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the text of a PasswordFile goes: ranges of the text as it stands, and
 // bytes from memory (replaced hashes, and lines rewritten without their
 // carriage returns). A sink that writes a file can then copy the unchanged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The operating-system services the program relies on: its own path,
 // the update lock of an AuthUserFile with a timed wait, and replacing one file by
 // another in one step. POSIX means, nothing else of ours included.

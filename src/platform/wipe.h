@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wiping memory that held a secret, in a way the compiler cannot drop, and
 // a byte buffer that never leaves a copy of its secret behind.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The change-password transaction: check the request, take the update lock,
 // verify the old password against the AuthUserFile, store a fresh hash, and
 // report the outcome as one page and one log line.

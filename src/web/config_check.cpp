@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks behind --check. Each asks the system the question a request
 // would ask it, as the same user, without changing anything.
 #include "web/config_check.h"

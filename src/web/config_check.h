@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // larkspur.cgi --check: what a request would find, checked from a console.
 #pragma once
 

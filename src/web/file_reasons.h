@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Why a file the program needs cannot be used, in words for an
 // administrator: shared by --check and the diagnostics of a request.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The change-password form of a first visit. It posts multipart/form-data to
 // the program's own address; labels and buttons come from [html].
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A message centred in a one-cell table, with or without the link back to the form.
 #include "cgi/form.h"
 #include "cgi/request_env.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Frames every page in the configured layout: header, head, body; then the
 // form or the change.
 #include <exception>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The web front: the page driver, the form page, the message pages and the
 // change-password transaction. Everything is written to the response stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The body reader: its bound, its chunks and its pushback.
 #include "cgi/body_reader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A clean gateway for each test: no CGI variables set, an empty request
 // environment and form list, and in-memory request and response streams.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Multipart bodies decoded into form entries, uploads to temporary files,
 // and the failures that must leave nothing behind.
 #include "cgi/multipart.h"

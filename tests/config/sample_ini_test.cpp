@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The INI file the Debian package installs, read by the program's own
 // parser: a stray "=" or bracket in a comment would become a setting or a
 // section, and its AuthUserFile must be the one Apache checks logins against.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package on this machine: build it, lintian, install it, serve
 # it from a private Apache that includes the installed configuration,
 # change a password through it, run --check as www-data, then purge it and

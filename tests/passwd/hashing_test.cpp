@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Salts, Apache MD5 hashes, and agreement with Apache's own htpasswd.
 
 #include "passwd/hashing.h"

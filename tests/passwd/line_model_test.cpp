@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The store against a plain model of the line format, on random files and
 // random changes: the searching and run-joining shortcuts must agree with
 // splitting every line.

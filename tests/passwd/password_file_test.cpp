@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the AuthUserFile, finding and replacing hashes, and the text that
 // goes back to disk.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rewriting the AuthUserFile: what reaches the disk, what survives a failure
 // and what a crash at any moment leaves behind.
 

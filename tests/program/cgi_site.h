@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private site for running larkspur.cgi as the web server would: a working
 // directory holding larkspur.cgi.ini, the AuthUserFile, its lock and the log,
 // and a TMPDIR of its own for upload files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every outcome of a submitted change, through the running program: the page,
 // the log line and what happens to the AuthUserFile.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console commands: --version, --check, and arguments ignored under a
 // web server.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Failures on the server's side leave one "larkspur: " line on standard
 // error, which the web server puts in its error log; the page is unchanged
 // and no secret is ever written there.

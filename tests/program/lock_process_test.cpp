@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The update lock between processes: a held lock makes a change give up, a
 // killed holder frees it, and concurrent changes of one file all land.
 #include <fcntl.h>

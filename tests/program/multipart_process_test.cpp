@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Multipart submissions through the running program, shaped as browsers
 // send them, and the failures that must end the request without output and
 // without leaving an upload file behind.

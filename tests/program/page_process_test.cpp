@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page frame, the form page, the help text and the configuration failure,
 // as the web server sees them from the running program.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support: running a program as a process with an exact environment,
 // working directory and standard input, and temporary directories.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A request stream that hands out its text at most `piece` bytes at a time,
 // so that the decoders' chunks end at every possible place; it counts how far
 // it has been read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The change-password transaction: every outcome with its page, its log line,
 // the lock and the AuthUserFile it leaves behind.
 #include <gtest/gtest.h>

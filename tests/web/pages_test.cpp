@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The form page and the message pages, byte for byte.
 #include "web/pages.h"
 

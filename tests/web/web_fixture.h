@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drives the web front in-process: the response goes to a string, form
 // fields and configuration are set directly, and the update lock lives in a
 // private temporary directory.
