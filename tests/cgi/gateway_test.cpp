@@ -122,6 +122,7 @@ TEST_F(GatewayTest, QueryStringIsWipedOnceDecoded) {
   EXPECT_EQ(g_seen.entries, (Pairs{{"op", "old-secret"}, {"p1", "new-secret"}}));
   EXPECT_EQ(request_env().QUERY_STRING, "");
   EXPECT_EQ(std::string(raw, 27), std::string(27, '\0'));
+}
 
 TEST_F(GatewayTest, ConsoleCommandsOnlyWithoutAWebServer) {
   const struct {
