@@ -96,8 +96,14 @@ test('a change sent as a GET is refused, and a form change leaves no password in
 
   const changed = await site.submit({ name: 'alice', op: 'oldpass1', p1: 'newpass1' });
   assert.equal(messageText(changed.body), 'alice:changed password successfully');
-  const access = readFileSync(join(site.dir, 'logs', 'access.log'), 'latin1');
-  const post = access.split('\n').filter((line) => line.includes('"POST /cgi-bin/larkspur.cgi'));
+  // Apache writes the access line after the response has gone out.
+  let access = '';
+  let post = [];
+  for (let tries = 0; tries < 50 && post.length === 0; tries++) {
+    if (tries > 0) await sleep(100);
+    access = readFileSync(join(site.dir, 'logs', 'access.log'), 'latin1');
+    post = access.split('\n').filter((line) => line.includes('"POST /cgi-bin/larkspur.cgi'));
+  }
   assert.equal(post.length, 1, access);
   for (const secret of ['oldpass1', 'newpass1']) {
     assert.ok(!post[0].includes(secret), `${secret} in the access log: ${post[0]}`);
