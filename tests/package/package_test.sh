@@ -72,7 +72,7 @@ cleanup() {
   if dpkg-query -W -f='${Status}' larkspur 2>/dev/null | grep -q "ok installed"; then
     dpkg_retry --purge larkspur >/dev/null
   fi
-  rm -f "$auth" "$log" "$auth.tmp"
+  rm -f "$auth" "$auth".* "$log"
   [ "$data_existed" = no ] && rmdir "$data" 2>/dev/null
   rm -rf "$work"
 }
