@@ -3,10 +3,6 @@
 // would ask it, as the same user, without changing anything.
 #include "web/config_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -14,8 +10,7 @@
 
 #include "config/ini_file.h"
 #include "passwd/password_file.h"
-#include "platform/platform.h"
-#include "platform/posix_io.h"
+#include "platform/file_checks.h"
 #include "web/charset.h"
 #include "web/file_reasons.h"
 #include "web/password_rules.h"
@@ -42,19 +37,9 @@ class Report {
   bool failed_ = false;
 };
 
-std::string directory_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+using platform::FileKind;
 
 std::string error_text(int error) { return std::strerror(error); }
-
-// Write and search permission on a directory, for this process's user.
-int directory_writable(const std::string& dir) {
-  return ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
-}
 
 bool check_ini(Report& report, config::IniFile& ini) {
   if (!config::load_config(ini)) {
@@ -66,17 +51,17 @@ bool check_ini(Report& report, config::IniFile& ini) {
 }
 
 void check_auth_file_itself(Report& report, const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
+  const FileKind kind = platform::file_kind(path, false);
+  if (kind == FileKind::kNone) {
     report.fail("auth_user_file", path, error_text(errno));
     return;
   }
-  if (S_ISLNK(st.st_mode)) {
+  if (kind == FileKind::kLink) {
     report.fail("auth_user_file", path,
                 "is a symbolic link; a change would put a file in its place, name the file itself");
     return;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (kind != FileKind::kRegular) {
     report.fail("auth_user_file", path, "not a regular file");
     return;
   }
@@ -103,8 +88,8 @@ void check_auth_user_file(Report& report, const config::IniFile& ini) {
   }
   check_auth_file_itself(report, path);
   // The temporary file of the rewrite and the lock are made beside it.
-  const std::string dir = directory_of(path);
-  if (const int error = directory_writable(dir)) {
+  const std::string dir = platform::directory_of(path);
+  if (const int error = platform::directory_write_error(dir)) {
     report.fail("auth_user_file directory", dir,
                 "a change cannot create its temporary file there: " + error_text(error));
   } else {
@@ -118,14 +103,14 @@ void check_log_file(Report& report, const config::IniFile& ini) {
     report.ok("log_file", "(none): nothing is logged");
     return;
   }
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
+  const FileKind kind = platform::file_kind(path, false);
+  if (kind == FileKind::kNone) {
     if (errno != ENOENT) {
       report.fail("log_file", path, error_text(errno));
       return;
     }
-    const std::string dir = directory_of(path);
-    if (const int error = directory_writable(dir)) {
+    const std::string dir = platform::directory_of(path);
+    if (const int error = platform::directory_write_error(dir)) {
       report.fail("log_file", path,
                   "does not exist and cannot be created in " + dir + ": " + error_text(error));
     } else {
@@ -133,19 +118,16 @@ void check_log_file(Report& report, const config::IniFile& ini) {
     }
     return;
   }
-  if (S_ISLNK(st.st_mode)) {
+  if (kind == FileKind::kLink) {
     report.fail("log_file", path, "is a symbolic link, which is never written; name the file");
     return;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (kind != FileKind::kRegular) {
     report.fail("log_file", path, "not a regular file");
     return;
   }
-  // Opening for appending writes nothing.
-  const platform::UniqueFd fd(
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) {
-    report.fail("log_file", path, "cannot be appended to: " + error_text(errno));
+  if (const int error = platform::append_open_error(path)) {
+    report.fail("log_file", path, "cannot be appended to: " + error_text(error));
     return;
   }
   report.ok("log_file", path + " (appendable)");

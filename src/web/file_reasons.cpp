@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/file_reasons.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "config/ini_file.h"
+#include "platform/file_checks.h"
+#include "platform/file_range.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
 
@@ -20,20 +17,13 @@ std::string config_file_name() { return config::config_file_name(platform::progr
 
 // Opens like the readers do, to learn what they were told.
 int open_error(const std::string& path) {
-  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const platform::UniqueFd fd(platform::open_for_reading(path));
   return fd ? 0 : errno;
 }
 
 }  // namespace
 
-std::string config_file_shown() {
-  const std::string name = config_file_name();
-  char* cwd = ::getcwd(nullptr, 0);
-  if (cwd == nullptr) return name;
-  std::string shown = std::string(cwd) + "/" + name;
-  std::free(cwd);
-  return shown;
-}
+std::string config_file_shown() { return platform::in_current_directory(config_file_name()); }
 
 std::string config_failure_reason() {
   if (platform::program_path().empty()) return "the program's own name is unknown";
@@ -42,9 +32,9 @@ std::string config_failure_reason() {
 }
 
 std::string unreadable_reason(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  const platform::FileKind kind = platform::file_kind(path, true);
+  if (kind == platform::FileKind::kNone) return std::strerror(errno);
+  if (kind != platform::FileKind::kRegular) return "not a regular file";
   if (const int error = open_error(path)) return std::strerror(error);
   return std::strerror(EIO);
 }
