@@ -32,7 +32,7 @@ run_cgi() {
   local length=${5:-$(stat -c %s "$body")}
   env GATEWAY_INTERFACE=CGI/1.1 REQUEST_METHOD="$method" SCRIPT_NAME="$script" \
     CONTENT_TYPE="$type" CONTENT_LENGTH="$length" REMOTE_ADDR=192.0.2.7 REMOTE_USER=alice \
-    "$WINE_RUN" "$LARKSPUR_EXE" < "$body" > "$name.out"
+    "$WINE_RUN" "$LARKSPUR_EXE" < "$body" > "$name.out" 2> "$name.err"
   status=$?
 }
 
@@ -60,6 +60,31 @@ users_file() {
     htpasswd -b"$1" users "$2" "$3" 2>/dev/null || fail "htpasswd"
     shift 3
   done
+}
+
+# check_row NAME STATUS SETUP INI EXPECTED: --check in a fresh site whose
+# larkspur.exe.ini holds INI (none when empty), after running SETUP there.
+# "@" in INI and EXPECTED is the site's directory as Windows names it.
+check_row() {
+  local name=$1 want=$2 setup=$3 ini=$4 expected=$5
+  new_site
+  local here
+  here=$(pwd -P)
+  local windows_site="Z:${here//\//\\}"
+  rm larkspur.exe.ini
+  [ -n "$ini" ] && printf '%s\n' "${ini//@/"$windows_site"}" > larkspur.exe.ini
+  eval "$setup"
+  find . | sort > "$WORK_DIR/$name.before"
+  "$WINE_RUN" "$LARKSPUR_EXE" --check > "$name.out" 2> "$name.err"
+  status=$?
+  printf '%s\n' "${expected//@/"$windows_site"}" > "$name.expected"
+  cmp -s "$name.out" "$name.expected" ||
+    { diff "$name.expected" "$name.out" >&2; fail "$name: --check printed other lines"; }
+  [ -s "$name.err" ] && { cat "$name.err" >&2; fail "$name: --check wrote to standard error"; }
+  expect_status "$want"
+  # Nothing made, nothing left: not the log, not the probe of the directory.
+  find . | grep -vxF -e "./$name.out" -e "./$name.err" -e "./$name.expected" | sort |
+    diff "$WORK_DIR/$name.before" - >&2 || fail "$name: --check changed the files of the site"
 }
 
 # Files left in the prefix's temporary folder, or in the one wine's TMPDIR
@@ -257,6 +282,92 @@ case $case_name in
     expect_status 0
     expect_in binary.out 'alice:changed password successfully'
     verifies alice newpass1
+    ;;
+
+  check)
+    # --check from a console, as on Linux: one line per check, exit 0 only
+    # when all pass. Paths with backslashes, slashes, a drive or none.
+    lines() { printf '%s\n' "$@"; }
+    ini_ok='ok   INI file @\larkspur.exe.ini'
+    dir_ok='ok   auth_user_file directory . (writable)'
+    no_log='ok   log_file (none): nothing is logged'
+    defaults=$(lines 'ok   password_min_length (none): no minimum' 'ok   hash (none): md5' \
+      'ok   charset (none): GB2312' 'ok   layout (none): classic')
+    check_row good 0 'users_file m alice a m bob b; : > activity.log' \
+      "$(lines '[path]' auth_user_file=users log_file=activity.log '[setup]' password_min_length=4)" \
+      "$(lines "$ini_ok" 'ok   auth_user_file users (2 users)' "$dir_ok" \
+        'ok   log_file activity.log (appendable)' 'ok   password_min_length 4' \
+        'ok   hash (none): md5' 'ok   charset (none): GB2312' 'ok   layout (none): classic')"
+    check_row absolute_paths 0 'users_file B alice a; mkdir logs' \
+      "$(lines '[path]' 'auth_user_file=@\users' log_file=logs/activity.log '[setup]' hash=bcrypt \
+        hash_cost=10)" \
+      "$(lines "$ini_ok" 'ok   auth_user_file @\users (1 user)' \
+        'ok   auth_user_file directory @ (writable)' \
+        'ok   log_file logs/activity.log (will be created)' \
+        'ok   password_min_length (none): no minimum' 'ok   hash bcrypt, hash_cost 10' \
+        'ok   charset (none): GB2312' 'ok   layout (none): classic')"
+    check_row missing_auth_user_file 1 '' "$(lines '[path]' auth_user_file=users)" \
+      "$(lines "$ini_ok" 'FAIL auth_user_file users: No such file or directory' "$dir_ok" \
+        "$no_log" "$defaults")"
+    check_row missing_directory 1 '' \
+      "$(lines '[path]' 'auth_user_file=nodir\users' 'log_file=nodir\x.log')" \
+      "$(lines "$ini_ok" 'FAIL auth_user_file nodir\users: No such file or directory' \
+        'FAIL auth_user_file directory nodir: a change cannot create its temporary file there: No such file or directory' \
+        'FAIL log_file nodir\x.log: does not exist and cannot be created in nodir: No such file or directory' \
+        "$defaults")"
+    check_row directories_and_no_users 1 'mkdir sub; echo "# nobody yet" > users' \
+      "$(lines '[path]' auth_user_file=users log_file=sub)" \
+      "$(lines "$ini_ok" 'FAIL auth_user_file users: holds no user:hash line' "$dir_ok" \
+        'FAIL log_file sub: not a regular file' "$defaults")"
+    check_row auth_user_file_a_directory 1 'mkdir sub' "$(lines '[path]' auth_user_file=sub)" \
+      "$(lines "$ini_ok" 'FAIL auth_user_file sub: not a regular file' "$dir_ok" "$no_log" \
+        "$defaults")"
+    check_row no_ini_file 1 '' '' 'FAIL INI file @\larkspur.exe.ini: No such file or directory'
+    check_row crypt_scheme 1 'users_file m alice a' \
+      "$(lines '[path]' auth_user_file=users '[setup]' hash=sha512)" \
+      "$(lines "$ini_ok" 'ok   auth_user_file users (1 user)' "$dir_ok" "$no_log" \
+        'ok   password_min_length (none): no minimum' \
+        'FAIL hash sha512: hash = sha512 is not available here: use md5 or bcrypt' \
+        'ok   charset (none): GB2312' 'ok   layout (none): classic')"
+    ;;
+
+  hash)
+    # The scheme of new hashes. bcrypt is APR-util's own and works here; the
+    # crypt(3) schemes need libcrypt, which Windows lacks: a configuration
+    # fault that fails the change and leaves the file as it was.
+    # Rows: hash setting (with hash_cost), alice's hash before, alice's line after
+    # (an extended regular expression), or "fault" and the error log's line.
+    while IFS='|' read -r hash before after; do
+      new_site
+      { printf '%s\n' '[path]' 'auth_user_file=users' 'log_file=activity.log' '[setup]'
+        tr , '\n' <<< "$hash"; } > larkspur.exe.ini
+      users_file "$before" alice oldpass m bob bobpass
+      cp users users.before
+      change_body body alice oldpass newpass1
+      run_cgi "change" POST body
+      expect_status 0
+      if [ "${after%% *}" = fault ]; then
+        expect_in change.out 'alice:change password failed'
+        cmp users users.before || fail "$hash: the AuthUserFile changed"
+        [ "$(cat change.err)" = "larkspur: ${after#fault }" ] ||
+          { cat change.err >&2; fail "$hash: the error log lacks the fault"; }
+        expect_in activity.log 'alice:change password failed'
+      else
+        expect_in change.out 'alice:changed password successfully'
+        grep -qE "^alice:$after\$" users || { cat users >&2; fail "$hash: not the hash expected"; }
+        verifies alice newpass1
+        [ "$(grep '^bob:' users)" = "$(grep '^bob:' users.before)" ] || fail "$hash: bob's line changed"
+      fi
+    done <<'ROWS'
+hash=bcrypt|m|\$2y\$05\$[./0-9A-Za-z]{53}
+hash=bcrypt,hash_cost=10|m|\$2y\$10\$[./0-9A-Za-z]{53}
+hash=keep|B|\$2y\$05\$[./0-9A-Za-z]{53}
+hash=keep|m|\$apr1\$[./0-9A-Za-z]{8}\$[./0-9A-Za-z]{22}
+hash=md5|B|\$apr1\$[./0-9A-Za-z]{8}\$[./0-9A-Za-z]{22}
+hash=sha512|m|fault hash = sha512 is not available here: use md5 or bcrypt
+hash=sha256|m|fault hash = sha256 is not available here: use md5 or bcrypt
+hash=yescrypt|B|fault hash = yescrypt is not available here: use md5 or bcrypt
+ROWS
     ;;
 
   *)
