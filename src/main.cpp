@@ -1,11 +1,35 @@
 // SPDX-License-Identifier: Apache-2.0
-// Wires the CGI gateway to the page driver, and the console commands.
+// Wires the CGI gateway to the page driver, and the console commands. For a
+// request the configuration is read first, so that the process can confine
+// itself to the files it names before the first byte of the request is read.
+#include <ctime>
 #include <iostream>
 
 #include "cgi/gateway.h"
+#include "config/ini_file.h"
+#include "platform/confine.h"
 #include "platform/platform.h"
+#include "platform/posix_io.h"
 #include "web/config_check.h"
 #include "web/pages.h"
+
+namespace {
+
+void confine_to_configured_files(const larkspur::config::IniFile& ini) {
+#ifndef LARKSPUR_UNCONFINED
+  // The log's time stamps need the time zone, which is read now, once.
+  ::tzset();
+  larkspur::platform::confine({
+      .auth_user_file = ini.get("path", "auth_user_file"),
+      .log_file = ini.get("path", "log_file"),
+      .temp_dir = larkspur::platform::temp_dir(),
+  });
+#else
+  (void)ini;
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using larkspur::cgi::ConsoleCommand;
@@ -22,5 +46,9 @@ int main(int argc, char** argv) {
     case ConsoleCommand::none:
       break;
   }
+  // Read-only; page_main answers "Server error!" when it found nothing.
+  larkspur::config::IniFile& ini = larkspur::config::ini_file();
+  larkspur::config::load_config(ini);
+  confine_to_configured_files(ini);
   return larkspur::cgi::gateway_main(argc, argv, &larkspur::web::page_main);
 }

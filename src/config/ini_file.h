@@ -17,6 +17,8 @@ class IniFile {
   // The stored value, or the empty text.
   std::string get(std::string_view section, std::string_view key) const;
   void clear() { entries.clear(); }
+  // Whether a load succeeded: one that stores nothing fails.
+  bool loaded() const { return !entries.empty(); }
 
   // Section + kJoiner + key -> value; no value is ever empty.
   std::map<std::string, std::string, std::less<>> entries;

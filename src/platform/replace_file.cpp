@@ -5,19 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/file_checks.h"
 #include "platform/platform.h"
 
 namespace larkspur::platform {
-namespace {
-
-std::string directory_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-}  // namespace
 
 const bool kReplaceNeedsTargetClosed = false;
 

@@ -37,8 +37,9 @@ void write_classic_preamble() {
 }
 
 void write_page() {
-  config::IniFile& ini = config::ini_file();
-  if (!config::load_config(ini)) {
+  // Loaded by the program entry, before the request was decoded.
+  const config::IniFile& ini = config::ini_file();
+  if (!ini.loaded()) {
     // Without the configuration the layout is unknown and nothing more can
     // be said: the classic page, left open.
     platform::diagnose("cannot read the configuration file " + config_file_shown() + ": " +

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: Apache-2.0
+// Confinement: once the configuration has named the few files a request may
+// touch, and before the first request byte is read, the process gives up
+// everything else, so that a memory-safety bug in a decoder cannot reach
+// beyond those files. What a system cannot offer is done without.
+#pragma once
+
+#include <string>
+
+namespace larkspur::platform {
+
+// The paths a request may use. An empty path grants nothing.
+struct ConfinePaths {
+  std::string auth_user_file;  // its directory: read, write, create, remove, rename within
+  std::string log_file;        // append; or create in its directory when it does not exist
+  std::string temp_dir;        // upload files
+};
+
+// What took effect. On a system without the means, nothing does.
+struct Confinement {
+  bool no_new_privileges = false;
+  int landlock_abi = 0;  // 0: no file-system restriction
+  bool syscall_filter = false;
+};
+
+// Confines the process for the rest of its life. Never fails the request:
+// whatever cannot be set up is left out and named in one diagnostic line.
+// Under the sanitizers the system-call filter is left out on purpose (their
+// runtime needs calls no allow-list should hold); that is not reported.
+Confinement confine(const ConfinePaths& paths) noexcept;
+
+// Whether this build installs the system-call filter at all.
+bool confine_filters_syscalls() noexcept;
+
+}  // namespace larkspur::platform

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: Apache-2.0
+// The system calls a request makes once it is confined, and nothing else.
+// libseccomp compiles this list when the program is built
+// (syscall_filter_compiler.cpp); any other call ends the process at once.
+#pragma once
+
+#include <seccomp.h>
+
+namespace larkspur::platform::linux_confine {
+
+// Each call with the reason the program makes it after confinement.
+inline constexpr int kAllowedSyscalls[] = {
+    SCMP_SYS(read),             // the request body; the AuthUserFile
+    SCMP_SYS(write),            // the page; uploads; the log line
+    SCMP_SYS(writev),           // the new AuthUserFile in pieces; diagnostic lines
+    SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the log, uploads
+    SCMP_SYS(close),            // each of those when done
+    SCMP_SYS(newfstatat),       // fstat: regular files only; the AuthUserFile's mode and owner
+    SCMP_SYS(ftruncate),        // a stale temporary file is emptied before it is reused
+    SCMP_SYS(fchmod),           // the new AuthUserFile keeps the old one's mode
+    SCMP_SYS(fchown),           // ... and its owner and group
+    SCMP_SYS(fsync),            // the new AuthUserFile, then its directory, reach the disk
+    SCMP_SYS(rename),           // the new AuthUserFile replaces the old one
+    SCMP_SYS(unlink),           // a temporary file that did not become the AuthUserFile; uploads
+    SCMP_SYS(flock),            // the update lock
+    SCMP_SYS(clock_nanosleep),  // pauses while waiting for the lock
+    SCMP_SYS(clock_gettime),    // the lock's deadline and the log's time where there is no vDSO
+    SCMP_SYS(getrandom),        // salts
+    SCMP_SYS(brk),              // the heap
+    SCMP_SYS(munmap),           // large blocks given back
+    SCMP_SYS(futex),            // the C++ runtime's guards of one-time initialisation
+    SCMP_SYS(exit_group),       // the end
+};
+
+// Allowed only without PROT_EXEC in their third argument: memory, but never
+// memory that runs, so that injected code cannot be made executable.
+inline constexpr int kAllowedUnlessExecutable[] = {
+    SCMP_SYS(mmap),      // large blocks
+    SCMP_SYS(mprotect),  // the allocator's own use
+};
+
+}  // namespace larkspur::platform::linux_confine
