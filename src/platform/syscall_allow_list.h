@@ -10,7 +10,9 @@ namespace larkspur::platform::linux_confine {
 
 // Each call with the reason the program makes it after confinement.
 inline constexpr int kAllowedSyscalls[] = {
-    SCMP_SYS(read),             // the request body; the AuthUserFile
+    SCMP_SYS(read),             // the request body
+    SCMP_SYS(pread64),          // the AuthUserFile, in windows
+    SCMP_SYS(copy_file_range),  // its unchanged ranges, file to file
     SCMP_SYS(write),            // the page; uploads; the log line
     SCMP_SYS(writev),           // the new AuthUserFile in pieces; diagnostic lines
     SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the log, uploads

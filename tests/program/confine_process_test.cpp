@@ -67,6 +67,22 @@ TEST_F(ConfineProcess, FormAndChangeConfineThemselves) {
   }
 }
 
+// A file of many blocks: unchanged ranges are copied file to file and the
+// file is read in windows, all within what the confined process may do.
+TEST_F(ConfineProcess, ChangesAPasswordInALargeFile) {
+  const std::string hash = htpasswd_line("x", "other").substr(2);
+  std::string users;
+  for (int i = 0; i < 50000; ++i) users += "user" + std::to_string(i) + ":" + hash + "\n";
+  users += htpasswd_line("alice", "old-secret") + "\n";
+  for (int i = 50000; i < 100000; ++i) users += "user" + std::to_string(i) + ":" + hash + "\n";
+  write_file(site_.auth_file(), users);
+  const ProcessResult r = run_process(change_request());
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.out, framed(plain_message("alice:changed password successfully")));
+  EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", "new-secret"));
+  EXPECT_EQ(read_file(site_.auth_file()).size(), users.size());
+}
+
 // A kernel without Landlock, or one that refuses the filter: the request is
 // answered as ever, and the error log gets one line.
 TEST_F(ConfineProcess, WithoutConfinementTheRequestIsAnsweredAndOneLineSaysSo) {
