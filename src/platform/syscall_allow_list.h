@@ -10,7 +10,8 @@ namespace larkspur::platform::linux_confine {
 
 // Each call with the reason the program makes it after confinement.
 inline constexpr int kAllowedSyscalls[] = {
-    SCMP_SYS(read),             // the request body
+    SCMP_SYS(read),             // the request body; the failure counts
+    SCMP_SYS(poll),             // waiting for the request body, at most the idle time
     SCMP_SYS(pread64),          // the AuthUserFile, in windows
     SCMP_SYS(copy_file_range),  // its unchanged ranges, file to file
     SCMP_SYS(write),            // the page; uploads; the log line
@@ -18,7 +19,8 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the log, uploads
     SCMP_SYS(close),            // each of those when done
     SCMP_SYS(newfstatat),       // fstat: regular files only; the AuthUserFile's mode and owner
-    SCMP_SYS(ftruncate),        // a stale temporary file is emptied before it is reused
+    SCMP_SYS(ftruncate),        // a stale temporary file is emptied; the failure counts
+    SCMP_SYS(lseek),            // the failure counts are rewritten from the start
     SCMP_SYS(fchmod),           // the new AuthUserFile keeps the old one's mode
     SCMP_SYS(fchown),           // ... and its owner and group
     SCMP_SYS(fsync),            // the new AuthUserFile, then its directory, reach the disk

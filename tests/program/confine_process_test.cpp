@@ -40,9 +40,10 @@ class ConfineProcess : public ::testing::Test {
   Command change_request() const {
     return site_.post_spec(change_body("alice", "old-secret", "new-secret", "new-secret"));
   }
-  std::string trace_file() const { return site_.lock_dir() + "/trace"; }
+  std::string trace_file() const { return trace_dir_.file("trace"); }
 
   Site site_;
+  TempDir trace_dir_;
 };
 
 TEST_F(ConfineProcess, FormAndChangeConfineThemselves) {
