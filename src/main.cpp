@@ -47,8 +47,6 @@ int main(int argc, char** argv) {
       break;
   }
   // Read-only; page_main answers "Server error!" when it found nothing.
-  larkspur::config::IniFile& ini = larkspur::config::ini_file();
-  larkspur::config::load_config(ini);
-  confine_to_configured_files(ini);
+  confine_to_configured_files(larkspur::web::load_configuration());
   return larkspur::cgi::gateway_main(argc, argv, &larkspur::web::page_main);
 }

@@ -31,7 +31,15 @@ std::string self_exe() {
 
 }  // namespace
 
-void set_invocation_name(std::string_view argv0) { invocation_name().assign(argv0); }
+// Resolved now when argv[0] is empty: once the request is confined, /proc
+// may be out of reach.
+void set_invocation_name(std::string_view argv0) {
+  if (argv0.empty()) {
+    invocation_name() = self_exe();
+  } else {
+    invocation_name().assign(argv0);
+  }
+}
 
 std::string program_path() {
   // The name as the web server gave it, links unresolved: the INI file is

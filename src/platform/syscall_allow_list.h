@@ -30,6 +30,7 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(clock_nanosleep),  // pauses while waiting for the lock
     SCMP_SYS(clock_gettime),    // the lock's deadline and the log's time where there is no vDSO
     SCMP_SYS(getrandom),        // salts
+    SCMP_SYS(getcwd),           // the INI file's full name in a diagnostic line
     SCMP_SYS(brk),              // the heap
     SCMP_SYS(munmap),           // large blocks given back
     SCMP_SYS(futex),            // the C++ runtime's guards of one-time initialisation

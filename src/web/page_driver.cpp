@@ -2,6 +2,7 @@
 // Frames every page in the configured layout: header, head, body; then the
 // form or the change.
 #include <exception>
+#include <new>
 
 #include "cgi/form.h"
 #include "cgi/gateway.h"
@@ -37,13 +38,11 @@ void write_classic_preamble() {
 }
 
 void write_page() {
-  // Loaded by the program entry, before the request was decoded.
+  // Loaded by load_configuration, before the request was decoded.
   const config::IniFile& ini = config::ini_file();
   if (!ini.loaded()) {
     // Without the configuration the layout is unknown and nothing more can
     // be said: the classic page, left open.
-    platform::diagnose("cannot read the configuration file " + config_file_shown() + ": " +
-                       config_failure_reason());
     write_classic_preamble();
     write_message_page("Server error!");
     return;
@@ -65,6 +64,19 @@ void write_page() {
 }
 
 }  // namespace
+
+const config::IniFile& load_configuration() {
+  config::IniFile& ini = config::ini_file();
+  if (!config::load_config(ini)) {
+    try {
+      platform::diagnose("cannot read the configuration file " + config_file_shown() + ": " +
+                         config_failure_reason());
+    } catch (const std::bad_alloc&) {
+      // The page still says "Server error!"; only the reason is lost.
+    }
+  }
+  return ini;
+}
 
 void write_classic_open() {
   write_classic_preamble();

@@ -5,7 +5,15 @@
 
 #include <string_view>
 
+#include "config/ini_file.h"
+
 namespace larkspur::web {
+
+// Reads the INI file for the request about to be served, before its first
+// byte is read; returns the settings, loaded or not. When the file cannot be
+// used it says why on the error log now, while the file can still be looked
+// at: the request may be confined by the time a page is written.
+const config::IniFile& load_configuration();
 
 // Writes the whole response of one request; always returns 0.
 int page_main();

@@ -31,6 +31,9 @@ class ConfineProcess : public ::testing::Test {
     command.argv = {kStrace, "-f", "-qq", "-o", trace_file()};
     command.argv.insert(command.argv.end(), strace_options.begin(), strace_options.end());
     command.argv.push_back(request.program);
+    if (!request.argv.empty()) {
+      command.argv.insert(command.argv.end(), request.argv.begin() + 1, request.argv.end());
+    }
     // LeakSanitizer cannot work under a tracer.
     command.env.push_back("ASAN_OPTIONS=detect_leaks=0");
     return run_process(command);
