@@ -12,6 +12,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/outputs.sh"
 confined_build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 unconfined_build=$root/build/bench-unconfined
 rounds=201
@@ -25,21 +26,11 @@ while [ $# -gt 0 ]; do
 done
 
 for b in "$confined_build:ON" "$unconfined_build:OFF"; do
-  cmake -S "$root" -B "${b%:*}" -DCMAKE_BUILD_TYPE=Release -DLARKSPUR_BENCH=ON \
-    -DLARKSPUR_TESTS=OFF -DLARKSPUR_CONFINE="${b##*:}" >/dev/null
-  cmake --build "${b%:*}" --target larkspur bench_time -j2 >/dev/null
+  bench_build "${b%:*}" -DLARKSPUR_CONFINE="${b##*:}"
 done
 timer=$confined_build/bench/bench_time
 
-results=$root/bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-load=$(cut -d' ' -f1-3 /proc/loadavg)
-raw=$results/confine-$stamp.tsv
-table=$results/confine-$stamp.md
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-confine-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_outputs confine
 mkdir -p "$work/tmp" "$work/site"
 # Both programs are named larkspur.cgi and share one INI file.
 mkdir -p "$work/confined" "$work/unconfined"

@@ -12,6 +12,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/outputs.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 rounds=21
 users=1000
@@ -24,21 +25,11 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLARKSPUR_BENCH=ON \
-  -DLARKSPUR_TESTS=OFF >/dev/null
-cmake --build "$build" --target larkspur bench_time -j2 >/dev/null
+bench_build "$build"
 cgi=$build/larkspur.cgi
 timer=$build/bench/bench_time
 
-results=$root/bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-load=$(cut -d' ' -f1-3 /proc/loadavg)
-raw=$results/hash-$stamp.tsv
-table=$results/hash-$stamp.md
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-hash-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_outputs hash
 mkdir -p "$work/tmp" "$work/cgi" "$work/htpasswd"
 
 old='old-secret'

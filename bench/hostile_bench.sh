@@ -16,6 +16,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/outputs.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 rounds=3
 candidate=""
@@ -28,19 +29,10 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLARKSPUR_BENCH=ON \
-  -DLARKSPUR_TESTS=OFF >/dev/null
-cmake --build "$build" --target larkspur bench_time -j2 >/dev/null
+bench_build "$build"
 timer=$build/bench/bench_time
 
-results=$root/bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-raw=$results/hostile-$stamp.tsv
-table=$results/hostile-$stamp.md
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-hostile.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_outputs hostile
 mkdir -p "$work/tmp" "$work/site"
 printf '[path]\nauth_user_file=%s\n' "$work/site/users" >"$work/site/larkspur.cgi.ini"
 : >"$work/site/users"
