@@ -5,7 +5,8 @@
 // give them its own side (bounded reads and writes, no copy_file_range).
 //
 // System calls made here, after start-up: openat, fstat (newfstatat),
-// mmap, munmap, pread64, copy_file_range, write, fsync, close. A save adds,
+// mmap, munmap, pread64, copy_file_range, write, sync_file_range, fsync,
+// close. A save adds,
 // in passwd/password_writer.cpp and replace_file: openat (O_CREAT),
 // newfstatat, ftruncate, fchown, fchmod, rename, fsync of the directory
 // and, after a failure, unlink.
@@ -93,5 +94,11 @@ class RangeCopier {
 
 // Makes the file's data durable. False with errno on failure.
 bool sync_file(int fd) noexcept;
+
+// Asks the system to start writing the file's changed pages to the disk now,
+// without waiting for them: the disk then works while the rest of the file
+// is still being made, and the sync_file that ends it has little left to do.
+// Only advice: where the system cannot, nothing happens.
+void start_writeback(int fd) noexcept;
 
 }  // namespace larkspur::platform

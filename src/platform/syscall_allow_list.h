@@ -23,6 +23,7 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(lseek),            // the failure counts are rewritten from the start
     SCMP_SYS(fchmod),           // the new AuthUserFile keeps the old one's mode
     SCMP_SYS(fchown),           // ... and its owner and group
+    SCMP_SYS(sync_file_range),  // the new AuthUserFile's writing to disk, started piece by piece
     SCMP_SYS(fsync),            // the new AuthUserFile, then its directory, reach the disk
     SCMP_SYS(rename),           // the new AuthUserFile replaces the old one
     SCMP_SYS(unlink),           // a temporary file that did not become the AuthUserFile; uploads

@@ -157,6 +157,43 @@ void replace_with(const std::string& path, const std::string& text) {
   ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
 }
 
+// A file of many megabytes is written in pieces, each handed to the disk as
+// it is done: byte for byte the text it should be, whether the changed
+// hash keeps its length (the blocks around it line up), changes it
+// (everything after it shifts) or the file has carriage returns (written
+// line by line), and wherever the changes fall.
+TEST(LargeSaveTest, ManyMegabytesComeOutExact) {
+  struct Case {
+    const char* name;
+    std::string line_end;
+    std::string new_hash;
+  };
+  const Case cases[] = {
+      {"same length", "\n", "$apr1$zzzzzzzz$"},
+      {"longer", "\n", "$apr1$zzzzzzzz$and then some"},
+      {"carriage returns", "\r\n", "$apr1$zzzzzzzz$"},
+  };
+  test::TempDir dir;
+  const std::string path = dir.file("users");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text, expected;
+    constexpr int kUsers = 300000;  // about 10 MB
+    for (int i = 0; i < kUsers; ++i) {
+      const std::string name = "user" + std::to_string(i);
+      const bool changed = i == 3 || i == kUsers / 2 || i == kUsers - 1;
+      text += name + ":$apr1$aaaaaaaa$" + c.line_end;
+      expected += name + ":" + (changed ? c.new_hash : std::string("$apr1$aaaaaaaa$")) + "\n";
+    }
+    replace_with(path, text);
+    PasswordFile file;
+    ASSERT_TRUE(file.load(path));
+    for (const int i : {3, kUsers / 2, kUsers - 1}) file.set_hash("user" + std::to_string(i), c.new_hash);
+    ASSERT_TRUE(file.save());
+    EXPECT_TRUE(test::read_file(path) == expected);
+  }
+}
+
 // A writer killed at any moment leaves exactly the old text or the new one,
 // never a mixture, a truncation or no file. One save changes a hash in place
 // (whole blocks around it shared or copied), the other a hash of another

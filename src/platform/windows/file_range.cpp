@@ -130,4 +130,7 @@ bool sync_file(int fd) noexcept {
   return false;
 }
 
+// Windows writes back on its own schedule; FlushFileBuffers waits for it all.
+void start_writeback(int) noexcept {}
+
 }  // namespace larkspur::platform
