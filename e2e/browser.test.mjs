@@ -3,34 +3,14 @@
 // the form, then logs in to the private page with the new password. The
 // pages declare GB2312, so a label configured in GB2312 must show as Chinese.
 import assert from 'node:assert/strict';
-import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
-import { chromium } from 'playwright-core';
-import { ARTIFACTS, startSite } from './harness.mjs';
-
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+import { ARTIFACTS, launchChromium, startSite } from './harness.mjs';
 
 // 用户名 ("user name") and 修改 ("change") in GB2312.
 const YOUR_NAME_GB2312 = [0xd3, 0xc3, 0xbb, 0xa7, 0xc3, 0xfb];
 const BTN_CHANGE_GB2312 = [0xd0, 0xde, 0xb8, 0xc4];
-
-async function launch(t, httpCredentials) {
-  const profile = mkdtempSync(join(tmpdir(), 'larkspur-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
-    headless: true,
-    httpCredentials,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
-      '--disable-component-update', '--no-first-run', '--disable-sync'],
-  });
-  t.after(async () => {
-    await context.close();
-    rmSync(profile, { recursive: true, force: true });
-  });
-  return context;
-}
 
 test('a visitor changes the password in the browser and logs in with the new one', async (t) => {
   const site = await startSite(t);
@@ -44,7 +24,7 @@ test('a visitor changes the password in the browser and logs in with the new one
   ]));
   mkdirSync(ARTIFACTS, { recursive: true });
 
-  const context = await launch(t, { username: 'alice', password: 'newpass1' });
+  const context = await launchChromium(t, { username: 'alice', password: 'newpass1' });
   const page = context.pages()[0] ?? (await context.newPage());
   const res = await page.goto(site.cgiUrl);
   assert.equal(res.status(), 200);

@@ -24,6 +24,20 @@ namespace {
 
 void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
+// What execve takes, made before fork: the child only calls execve. The
+// program alone is argv[0] when the command gives no argv.
+struct ExecArrays {
+  explicit ExecArrays(const Command& command)
+      : args(command.argv.empty() ? std::vector<std::string>{command.program} : command.argv) {
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string& e : command.env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+  }
+  std::vector<std::string> args;
+  std::vector<char*> argv, envp;
+};
+
 }  // namespace
 
 ProcessResult run_process(const Command& command) {
@@ -31,13 +45,7 @@ ProcessResult run_process(const Command& command) {
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
 
-  std::vector<std::string> args =
-      command.argv.empty() ? std::vector<std::string>{command.program} : command.argv;
-  std::vector<char*> argv, envp;
-  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& e : command.env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
+  const ExecArrays exec(command);
 
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -48,7 +56,7 @@ ProcessResult run_process(const Command& command) {
     if (command.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(command.gid) != 0)) _exit(126);
     if (command.uid >= 0 && setuid(command.uid) != 0) _exit(126);
     if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0) _exit(126);
-    execve(command.program.c_str(), argv.data(), envp.data());
+    execve(command.program.c_str(), exec.argv.data(), exec.envp.data());
     _exit(127);
   }
   close(in[0]);
@@ -119,13 +127,7 @@ ProcessResult run_process(const Command& command) {
 RunningProcess::RunningProcess(const Command& command) {
   int in[2];
   if (pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe failed");
-  std::vector<std::string> args =
-      command.argv.empty() ? std::vector<std::string>{command.program} : command.argv;
-  std::vector<char*> argv, envp;
-  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& e : command.env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
+  const ExecArrays exec(command);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
@@ -134,7 +136,7 @@ RunningProcess::RunningProcess(const Command& command) {
     dup2(null, 1);
     dup2(null, 2);
     if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0) _exit(126);
-    execve(command.program.c_str(), argv.data(), envp.data());
+    execve(command.program.c_str(), exec.argv.data(), exec.envp.data());
     _exit(127);
   }
   close(in[0]);
