@@ -1,52 +1,93 @@
 // SPDX-License-Identifier: Apache-2.0
-// Wires the CGI gateway to the page driver, and the console commands. For a
-// request the configuration is read first, so that the process can confine
+// Wires the console commands, the CGI gateway, the store and the pages. The
+// console commands are decided first, from the command line alone. For a
+// request the configuration is read next, so that the process can confine
 // itself to the files it names before the first byte of the request is read.
 #include <ctime>
 #include <iostream>
+#include <memory>
+#include <new>
 
 #include "cgi/gateway.h"
-#include "config/ini_file.h"
+#include "config/settings.h"
+#include "console/commands.h"
 #include "platform/confine.h"
+#include "platform/diagnose.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
-#include "web/config_check.h"
+#include "store/file_store.h"
 #include "web/pages.h"
 
 namespace {
 
-void confine_to_configured_files(const larkspur::config::IniFile& ini) {
+using larkspur::config::ParsedSettings;
+
+void confine_to_configured_files(const larkspur::config::Settings& settings) {
 #ifndef LARKSPUR_UNCONFINED
   // The log's time stamps need the time zone, which is read now, once.
   ::tzset();
   larkspur::platform::confine({
-      .auth_user_file = ini.get("path", "auth_user_file"),
-      .log_file = ini.get("path", "log_file"),
+      .auth_user_file = settings.auth_user_file,
+      .log_file = settings.log_file,
       .temp_dir = larkspur::platform::temp_dir(),
   });
 #else
-  (void)ini;
+  (void)settings;
 #endif
+}
+
+// Says on the error log, now, what is wrong with the configuration: the
+// request may be confined by the time a page is written.
+void report_configuration(const larkspur::platform::Result<ParsedSettings>& loaded) {
+  namespace config = larkspur::config;
+  if (!loaded) {
+    larkspur::platform::diagnose("cannot read the configuration file " + loaded.error().subject +
+                                 ": " + loaded.error().reason());
+    return;
+  }
+  for (const config::Problem& problem : loaded.value().problems) {
+    if (problem.strict) {
+      larkspur::platform::diagnose(config::problem_line(problem, config::config_file_shown()));
+    }
+  }
+}
+
+// The store the settings name, or none.
+std::unique_ptr<larkspur::store::UserStore> open_store(const larkspur::config::Settings& settings) {
+  if (settings.auth_user_file.empty()) return nullptr;
+  return std::make_unique<larkspur::store::FileStore>(settings.auth_user_file);
+}
+
+int serve_request() {
+  namespace config = larkspur::config;
+  // Read-only; page_main answers "Server error!" when it found nothing.
+  const larkspur::platform::Result<ParsedSettings> loaded =
+      config::load_settings(config::ini_file());
+  report_configuration(loaded);
+  const config::Settings* settings = loaded ? &loaded.value().settings : nullptr;
+  std::unique_ptr<larkspur::store::UserStore> users;
+  if (settings != nullptr) {
+    users = open_store(*settings);
+    confine_to_configured_files(*settings);
+  } else {
+    confine_to_configured_files(config::parse_settings(config::IniFile{}).settings);
+  }
+  return larkspur::cgi::gateway_main(
+      [&] { return larkspur::web::page_main(settings, users.get()); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using larkspur::cgi::ConsoleCommand;
+  namespace console = larkspur::console;
   larkspur::platform::forbid_core_dumps();
   larkspur::platform::use_binary_io();
   larkspur::platform::set_invocation_name(argc > 0 && argv[0] ? argv[0] : "");
-  switch (larkspur::cgi::console_command(argc, argv)) {
-    case ConsoleCommand::version:
-      std::cout << "Larkspur " LARKSPUR_VERSION "\n" << std::flush;
-      return 0;
-    case ConsoleCommand::check:
-      return larkspur::web::check_configuration(std::cout);
-    case ConsoleCommand::help:
-    case ConsoleCommand::none:
-      break;
+  const console::Command command = console::command(argc, argv);
+  if (command != console::Command::none) return console::run(command, std::cout);
+  try {
+    return serve_request();
+  } catch (const std::bad_alloc&) {
+    return -1;
   }
-  // Read-only; page_main answers "Server error!" when it found nothing.
-  confine_to_configured_files(larkspur::web::load_configuration());
-  return larkspur::cgi::gateway_main(argc, argv, &larkspur::web::page_main);
 }

@@ -51,15 +51,17 @@ bool form_within_limits() {
   return form_bytes_held() <= kMaxFormBytes;
 }
 
-const FormEntry* form_find(std::string_view name) {
-  for (const FormEntry& entry : form_entries()) {
+const FormEntry* form_find(const FormEntries& form, std::string_view name) {
+  for (const FormEntry& entry : form) {
     if (entry.name == name) return &entry;
   }
   return nullptr;
 }
 
-FormResult form_get_value(std::string_view name, std::span<char> buffer) {
-  const FormEntry* entry = form_find(name);
+const FormEntry* form_find(std::string_view name) { return form_find(form_entries(), name); }
+
+FormResult form_get_value(const FormEntries& form, std::string_view name, std::span<char> buffer) {
+  const FormEntry* entry = form_find(form, name);
   if (!entry) {
     if (!buffer.empty()) buffer[0] = '\0';
     return FORM_NOT_FOUND;
@@ -82,9 +84,15 @@ FormResult form_get_value(std::string_view name, std::span<char> buffer) {
   return stored == 0 ? FORM_EMPTY : FORM_SUCCESS;
 }
 
-FormResult form_has_field(std::string_view name) {
-  return form_find(name) ? FORM_SUCCESS : FORM_NOT_FOUND;
+FormResult form_get_value(std::string_view name, std::span<char> buffer) {
+  return form_get_value(form_entries(), name, buffer);
 }
+
+FormResult form_has_field(const FormEntries& form, std::string_view name) {
+  return form_find(form, name) ? FORM_SUCCESS : FORM_NOT_FOUND;
+}
+
+FormResult form_has_field(std::string_view name) { return form_has_field(form_entries(), name); }
 
 FormResult write_attr_escaped(std::string_view text) {
   std::ostream& out = response_stream();

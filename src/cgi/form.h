@@ -63,7 +63,6 @@ std::size_t form_bytes_held();
 // True while the list keeps within the limits above.
 bool form_within_limits();
 
-
 // The process-wide list, in input order, duplicates included. A deque never
 // moves its entries when it grows, so no stray copy of a value is left on
 // the heap and references to entries stay valid.
@@ -81,11 +80,15 @@ DecodeResult form_decode_urlencoded(std::string_view text);
 DecodeResult form_read_urlencoded_body();
 DecodeResult form_decode_query();
 
-// The first entry of that name (byte for byte), or nullptr.
+// The first entry of that name (byte for byte), or nullptr. Each reads the
+// entries given, or the process-wide ones.
+const FormEntry* form_find(const FormEntries& form, std::string_view name);
 const FormEntry* form_find(std::string_view name);
 // Copies the value up to its first NUL, without CR and LF, into `buffer`
 // (at least one byte), always NUL-terminated.
+FormResult form_get_value(const FormEntries& form, std::string_view name, std::span<char> buffer);
 FormResult form_get_value(std::string_view name, std::span<char> buffer);
+FormResult form_has_field(const FormEntries& form, std::string_view name);
 FormResult form_has_field(std::string_view name);
 
 // Writes to the response stream for a double-quoted attribute: '"' becomes "&#34;".

@@ -19,12 +19,6 @@
 namespace larkspur::cgi {
 namespace {
 
-bool is_help_argument(std::span<char* const> args) {
-  if (args.empty() || args[0] == nullptr) return false;
-  const std::string_view first = args[0];
-  return first == "/?" || first == "-h";
-}
-
 // A query string can hold passwords as much as a body can: once decoded,
 // neither our copy nor the environment's keeps it.
 void wipe_query_string(RequestEnv& env) {
@@ -55,36 +49,13 @@ DecodeResult decode_form_input(RequestEnv& env) {
 
 }  // namespace
 
-std::span<char* const> console_arguments(int argc, char** argv) {
-  // Under a web server the arguments are not ours to read: for a query
-  // without "=" (such as "?-h") the server passes the query as argv.
-  if (std::getenv("GATEWAY_INTERFACE") != nullptr || argc < 2 || argv == nullptr) return {};
-  return {argv + 1, static_cast<std::size_t>(argc - 1)};
-}
-
-ConsoleCommand console_command(int argc, char** argv) {
-  const std::span<char* const> args = console_arguments(argc, argv);
-  if (args.empty() || args[0] == nullptr) return ConsoleCommand::none;
-  const std::string_view first = args[0];
-  if (first == "/?" || first == "-h") return ConsoleCommand::help;
-  if (first == "--version") return ConsoleCommand::version;
-  if (first == "--check") return ConsoleCommand::check;
-  return ConsoleCommand::none;
-}
-
-int gateway_main(int argc, char** argv, PageMain page_main) {
+int gateway_main(PageMain page_main) {
   // Standard input and output need no binary mode here: the streams pass
   // bytes unchanged.
   try {
     RequestEnv& env = request_env();
     capture_request_env(env);
     form_free_all();
-
-    if (is_help_argument(console_arguments(argc, argv))) {
-      response_stream() << kHelpText;
-      response_stream().flush();
-      return 0;
-    }
 
     // A request that cannot be decoded gets no response at all.
     if (decode_form_input(env) != DECODE_SUCCESS) {

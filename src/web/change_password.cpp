@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The change-password transaction: check the request, take the update lock,
-// verify the old password against the AuthUserFile, store a fresh hash, and
-// report the outcome as one page and one log line.
+// The change-password transaction: check the request, take the store's
+// update lock, verify the old password against the stored hash, store a
+// fresh hash, and report the outcome as one page and one log line.
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -12,17 +12,14 @@
 #include <string>
 
 #include "cgi/form.h"
-#include "cgi/request_env.h"
-#include "config/ini_file.h"
+#include "config/settings.h"
 #include "log/activity_log.h"
+#include "log/event_texts.h"
 #include "passwd/hashing.h"
-#include "passwd/password_file.h"
 #include "platform/diagnose.h"
-#include "platform/platform.h"
 #include "platform/wipe.h"
+#include "store/user_store.h"
 #include "web/charset.h"
-#include "web/failure_counts.h"
-#include "web/file_reasons.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
@@ -59,47 +56,49 @@ struct Secrets {
 
 struct Outcome {
   std::string page;
-  std::string event;   // the log line's fixed English text
-  bool plain = false;  // success carries no link back to the form
+  std::string event;          // the log line's text
+  bool plain = false;         // success carries no link back to the form
   bool failed_check = false;  // no such user, or a wrong old password
 };
 
+using config::Text;
+const logging::EventTexts& kEvents = logging::kEvents;
+
 // "Server error" and the dots that say which failure it was.
-std::string server_error(std::string_view dots) {
-  return page_text(html("server_error")).append(dots);
+std::string server_error(const Request& rq, std::string_view dots) {
+  return std::string(rq.text(Text::server_error)).append(dots);
 }
 
-void report(const Outcome& outcome) {
-  const PageSet& pages = page_set();
+void report(const Request& rq, const Outcome& outcome) {
+  const PageSet& pages = page_set(rq.settings);
   if (outcome.plain) {
-    pages.success(outcome.page);
+    pages.success(rq, outcome.page);
   } else {
-    pages.failure(outcome.page);
+    pages.failure(rq, outcome.page);
   }
   logging::log_activity(outcome.event);
 }
 
 // The checks that need no lock, in their fixed order.
-std::optional<Outcome> check_request(const Secrets& s, bool value_cut) {
+std::optional<Outcome> check_request(const Request& rq, const Secrets& s, bool value_cut) {
   if (s.name[0] == '\0') {
-    return Outcome{page_text(html("enter_name")), "Enter no user name"};
+    return Outcome{rq.text(Text::enter_name), std::string(kEvents.no_user_name)};
   }
-  const int min_length = parse_min_length(config::ini_file().get("setup", "password_min_length"));
+  const int min_length = rq.settings.password_min_length;
   if (std::strcmp(s.new_password.data(), s.confirmation.data()) != 0) {
-    return Outcome{page_text(html("two_password_not_matched")),
-                   "Two new passwords are not matched"};
+    return Outcome{rq.text(Text::two_password_not_matched), std::string(kEvents.passwords_differ)};
   }
   if (std::strlen(s.new_password.data()) < static_cast<std::size_t>(min_length)) {
     const std::string number = std::to_string(min_length);
-    return Outcome{page_text(html("password_must_greater")) + number,
-                   "Password's length must greater than " + number};
+    return Outcome{rq.text(Text::password_must_greater) + number,
+                   std::string(kEvents.too_short) + number};
   }
   // A longer value was cut to 80 bytes; storing the cut password would lock
   // the user out with a password they never chose.
   if (value_cut) {
     const std::string number = std::to_string(kFieldSize - 1);
-    return Outcome{page_text(html("password_too_long")) + number,
-                   "Password's length must not be greater than " + number};
+    return Outcome{rq.text(Text::password_too_long) + number,
+                   std::string(kEvents.too_long) + number};
   }
   return std::nullopt;
 }
@@ -108,155 +107,174 @@ Outcome as_outcome(Refusal refusal) {
   return Outcome{std::move(refusal.page), std::move(refusal.event)};
 }
 
-// Outcome 9: the AuthUserFile stays as it was.
-Outcome change_failed(const std::string& user) {
-  return Outcome{html_escape(user) + ":" + page_text(html("change_password_failed")),
-                 logging::escape_log_text(user) + ":change password failed"};
+// Outcome 9: the store stays as it was.
+Outcome change_failed(const Request& rq, const std::string& user) {
+  return Outcome{html_escape(user) + ":" + rq.text(Text::change_password_failed),
+                 logging::escape_log_text(user) + std::string(kEvents.change_failed)};
 }
 
-Outcome no_auth_user_file() {
-  return Outcome{server_error(kPasswordFileUnreadable), "No authuserfile configed"};
+Outcome no_store(const Request& rq) {
+  return Outcome{server_error(rq, kPasswordFileUnreadable), std::string(kEvents.no_store)};
+}
+
+// The administrator's line for a store that failed.
+std::string failure_line(const platform::Error& error) {
+  using platform::Step;
+  switch (error.step) {
+    case Step::kWait:
+      return error.subject + " " + error.reason();
+    case Step::kLock:
+      return "cannot open " + error.subject + ": " + error.reason();
+    case Step::kWrite:
+      return "cannot rewrite " + error.subject + ": " + error.reason();
+    case Step::kConnect:
+      return "cannot reach " + error.subject + ": " + error.reason();
+    case Step::kQuery:
+      return "a statement failed on " + error.subject + ": " + error.reason();
+    default:
+      return "cannot read " + error.subject + ": " + error.reason();
+  }
+}
+
+// A lock that could not be had: each way has its own dots and log text.
+Outcome lock_failed(const Request& rq, const platform::Error& error) {
+  platform::diagnose(failure_line(error));
+  switch (error.step) {
+    case platform::Step::kLock:
+      return {server_error(rq, kLockOpenFailed), std::string(kEvents.lock_open_failed)};
+    case platform::Step::kWait:
+      return {server_error(rq, kLockWaitFailed), std::string(kEvents.lock_wait_failed)};
+    default:
+      return no_store(rq);
+  }
 }
 
 // The rules of the configured hash scheme and of the page's charset. A
 // faulty hash setting fails every change, the same way as a failed rewrite,
 // and tells the administrator why in the server's error log.
-std::optional<Outcome> check_new_password(const Secrets& s, passwd::HashChoice& choice) {
-  const std::string fault = configured_hash_choice(choice);
+std::optional<Outcome> check_new_password(const Request& rq, const Secrets& s,
+                                          passwd::HashChoice& choice) {
+  const std::string fault = configured_hash_choice(rq.settings, choice);
   if (!fault.empty()) {
     platform::diagnose(fault);
-    return change_failed(s.name.data());
+    return change_failed(rq, s.name.data());
   }
-  // Under `keep` the scheme, and so this limit, is known only from the file.
+  // Under `keep` the scheme, and so this limit, is known only from the store.
   if (!choice.keep) {
     const std::size_t longest = passwd::longest_new_password(choice.scheme);
-    if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(longest));
+    if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(rq, longest));
   }
   // The value as posted: the copy above has lost any CR, LF and what follows a NUL.
-  const cgi::FormEntry* posted = cgi::form_find("p1");
+  const cgi::FormEntry* posted = cgi::form_find(rq.form, "p1");
   if (!new_password_bytes_ok(posted ? std::string_view(posted->value) : std::string_view(),
-                             page_charset_is_utf8())) {
-    return as_outcome(bad_characters());
+                             page_charset_is_utf8(rq.settings))) {
+    return as_outcome(bad_characters(rq));
   }
   return std::nullopt;
 }
 
-// Everything that must happen under the lock, up to the rewritten file.
-Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
-                             const std::string& auth_user_file) {
+// Everything that must happen under the lock, up to the durable new hash.
+Outcome update_store(const Request& rq, store::UserStore& users, Secrets& s,
+                     const passwd::HashChoice& choice) {
   const std::string user(s.name.data());
   // The name came from the visitor: escaped for HTML on the page, and its
   // control bytes escaped in the log, where they could forge a line.
   const std::string shown = html_escape(user);
   const std::string logged = logging::escape_log_text(user);
 
-  passwd::PasswordFile file;
-  if (!file.load(auth_user_file)) {
-    platform::diagnose("cannot read the AuthUserFile " + auth_user_file + ": " +
-                       unreadable_reason(auth_user_file));
-    return no_auth_user_file();
+  const platform::Result<std::string> found = users.look_up(user);
+  if (!found) {
+    platform::diagnose(failure_line(found.error()));
+    return no_store(rq);
   }
-  // One pass over the file finds every record of the user for the change.
-  const passwd::UserRecords records = file.look_up(user);
-  if (records.scan == passwd::UserRecords::Scan::failed) {
-    const int error = errno;
-    platform::diagnose("cannot read the AuthUserFile " + auth_user_file + ": " +
-                       std::strerror(error));
-    return no_auth_user_file();
-  }
-  const std::string& stored = records.hash;
+  const std::string& stored = found.value();
   // An unknown name gets the page of a wrong password, so that the page does
   // not tell which names exist; the log still tells them apart.
-  const std::string incorrect = shown + ":" + page_text(html("old_password_error"));
-  if (stored.empty()) return Outcome{incorrect, logged + ":no this user", false, true};
+  const std::string incorrect = shown + ":" + rq.text(Text::old_password_error);
+  if (stored.empty()) {
+    return Outcome{incorrect, logged + std::string(kEvents.no_such_user), false, true};
+  }
   if (!passwd::password_matches(s.old_password.data(), stored.c_str())) {
-    return Outcome{incorrect, logged + ":old password is incorrect", false, true};
+    return Outcome{incorrect, logged + std::string(kEvents.wrong_old_password), false, true};
   }
   const passwd::Scheme scheme = passwd::scheme_for(choice, stored);
   const std::size_t longest = passwd::longest_new_password(scheme);
-  if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(longest));
+  if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(rq, longest));
   // A hash that could not be made must not replace the old one: that would
   // lock the user out, so it counts as a failed rewrite.
   const bool encoded = passwd::encode_password(s.new_password.data(), scheme, choice.cost,
                                                s.hash.data(), s.hash.size()) == 0 &&
                        s.hash[0] != '\0';
-  if (encoded) file.set_hash(records, s.hash.data());
   if (!encoded) {
     platform::diagnose("cannot make a hash of the new password");
-    return change_failed(user);
+    return change_failed(rq, user);
   }
-  if (!file.save()) {
-    const int error = errno;
-    platform::diagnose("cannot rewrite the AuthUserFile " + auth_user_file + ": " +
-                       std::strerror(error));
-    return change_failed(user);
+  if (const platform::Status saved = users.replace(user, s.hash.data()); !saved) {
+    platform::diagnose(failure_line(saved.error()));
+    return change_failed(rq, user);
   }
-  return Outcome{shown + ":" + page_text(html("change_password_ok")), logged + ":changed password",
-                 true};
+  return Outcome{shown + ":" + rq.text(Text::change_password_ok),
+                 logged + std::string(kEvents.changed), true};
 }
+
+// Releases the store's lock on every way out.
+class LockHeld {
+ public:
+  explicit LockHeld(store::UserStore& users) : users_(users) {}
+  ~LockHeld() { users_.unlock(); }
+  LockHeld(const LockHeld&) = delete;
+  LockHeld& operator=(const LockHeld&) = delete;
+
+ private:
+  store::UserStore& users_;
+};
 
 }  // namespace
 
-void change_password() {
+void change_password(const Request& rq, store::UserStore* users) {
   Secrets s;
-  cgi::form_get_value("name", s.name);
-  cgi::form_get_value("op", s.old_password);
-  const bool new_cut = cgi::form_get_value("p1", s.new_password) == cgi::FORM_TRUNCATED;
-  const bool confirmation_cut = cgi::form_get_value("p2", s.confirmation) == cgi::FORM_TRUNCATED;
+  cgi::form_get_value(rq.form, "name", s.name);
+  cgi::form_get_value(rq.form, "op", s.old_password);
+  const bool new_cut = cgi::form_get_value(rq.form, "p1", s.new_password) == cgi::FORM_TRUNCATED;
+  const bool confirmation_cut =
+      cgi::form_get_value(rq.form, "p2", s.confirmation) == cgi::FORM_TRUNCATED;
 
-  if (std::optional<Outcome> refused = check_request(s, new_cut || confirmation_cut)) {
-    report(*refused);
+  if (std::optional<Outcome> refused = check_request(rq, s, new_cut || confirmation_cut)) {
+    report(rq, *refused);
     return;
   }
   passwd::HashChoice choice;
-  if (std::optional<Outcome> refused = check_new_password(s, choice)) {
-    report(*refused);
+  if (std::optional<Outcome> refused = check_new_password(rq, s, choice)) {
+    report(rq, *refused);
     return;
   }
 
-  // Without an AuthUserFile there is nothing to lock: an administrator's
-  // mistake, told as such without waiting for anything.
-  const std::string auth_user_file = config::ini_file().get("path", "auth_user_file");
-  if (auth_user_file.empty()) {
-    platform::diagnose("auth_user_file is not set in [path] of " + config_file_shown());
-    report(no_auth_user_file());
+  // Without a store there is nothing to lock: an administrator's mistake,
+  // told as such without waiting for anything.
+  if (users == nullptr) {
+    platform::diagnose("auth_user_file is not set in [path] of " + config::config_file_shown());
+    report(rq, no_store(rq));
     return;
   }
-  platform::UpdateLock lock{auth_user_file};
-  switch (lock.open()) {
-    case platform::UpdateLock::OpenResult::kOpened:
-      break;
-    case platform::UpdateLock::OpenResult::kNoDirectory:
-      platform::diagnose("cannot read the AuthUserFile " + auth_user_file +
-                         ": its directory does not exist");
-      report(no_auth_user_file());
-      return;
-    case platform::UpdateLock::OpenResult::kFailed:
-      platform::diagnose("cannot open the update lock " +
-                         platform::UpdateLock::lock_file_path(auth_user_file) + ": " +
-                         std::strerror(errno));
-      report({server_error(kLockOpenFailed), "Can't open or create mutex"});
-      return;
-  }
-  if (!lock.wait(kLockTimeout)) {
-    platform::diagnose("the update lock " + platform::UpdateLock::lock_file_path(auth_user_file) +
-                       " was not free within 5 seconds");
-    report({server_error(kLockWaitFailed), "Wait for mutex error"});
+  if (const platform::Status locked = users->lock(kLockTimeout); !locked) {
+    report(rq, lock_failed(rq, locked.error()));
     return;
   }
+  const LockHeld held(*users);
   // The page and the log line are written while the lock is held, so that
   // lines of concurrent changes follow the order in which they were applied.
-  Throttle throttle(auth_user_file, s.name.data(), cgi::request_env().REMOTE_ADDR,
-                    throttle_limits(), std::time(nullptr));
-  if (throttle.refuses()) {
-    report({page_text(html("too_many_failures")),
-            logging::escape_log_text(s.name.data()) + ":too many failed attempts"});
+  const store::ThrottleLimits limits{rq.settings.max_failures, rq.settings.max_failures_per_address,
+                                     rq.settings.failure_window};
+  const store::Attempt attempt{s.name.data(), rq.env.REMOTE_ADDR, std::time(nullptr)};
+  if (users->throttled(attempt, limits)) {
+    report(rq, {rq.text(Text::too_many_failures),
+                logging::escape_log_text(s.name.data()) + std::string(kEvents.throttled)});
     return;
   }
-  const Outcome outcome = update_password_file(s, choice, auth_user_file);
-  if (outcome.failed_check) throttle.count_failure();
-  if (outcome.plain) throttle.forget_name();
-  report(outcome);
+  const Outcome outcome = update_store(rq, *users, s, choice);
+  if (outcome.failed_check) users->count_failure(attempt, limits);
+  if (outcome.plain) users->forget_failures(attempt, limits);
+  report(rq, outcome);
 }
 
 }  // namespace larkspur::web

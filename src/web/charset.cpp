@@ -23,12 +23,16 @@ bool is_utf8_name(std::string_view charset) {
   return folded == "utf-8" || folded == "utf8" || folded == "utf_8";
 }
 
-std::string page_charset() { return page_text(html("charset")); }
+std::string page_charset(const config::Settings& settings) {
+  return settings.text(config::Text::charset);
+}
 
-bool page_charset_is_utf8() { return is_utf8_name(page_charset()); }
+bool page_charset_is_utf8(const config::Settings& settings) {
+  return is_utf8_name(page_charset(settings));
+}
 
-std::string declared_charset() {
-  std::string charset = page_charset();
+std::string declared_charset(const config::Settings& settings) {
+  std::string charset = page_charset(settings);
   if (is_utf8_name(charset)) return "utf-8";
   for (char& c : charset) c = lower(c);
   return charset;

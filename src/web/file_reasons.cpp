@@ -13,8 +13,6 @@
 namespace larkspur::web {
 namespace {
 
-std::string config_file_name() { return config::config_file_name(platform::program_path()); }
-
 // Opens like the readers do, to learn what they were told.
 int open_error(const std::string& path) {
   const platform::UniqueFd fd(platform::open_for_reading(path));
@@ -22,14 +20,6 @@ int open_error(const std::string& path) {
 }
 
 }  // namespace
-
-std::string config_file_shown() { return platform::in_current_directory(config_file_name()); }
-
-std::string config_failure_reason() {
-  if (platform::program_path().empty()) return "the program's own name is unknown";
-  if (const int error = open_error(config_file_name())) return std::strerror(error);
-  return "holds no setting under a [section]";
-}
 
 std::string unreadable_reason(const std::string& path) {
   const platform::FileKind kind = platform::file_kind(path, true);

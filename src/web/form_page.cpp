@@ -11,10 +11,10 @@
 
 namespace larkspur::web {
 
-void write_form_page() {
+void write_form_page(const Request& request) {
   std::ostream& out = cgi::response_stream();
   out << "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n";
-  write_text(out, page_text(html("description")));
+  write_text(out, request.text(config::Text::description));
   out << "</td></tr></table>\n";
 
   // Two blanks before "action", and none before "class" in the password
@@ -22,16 +22,17 @@ void write_form_page() {
   // that installations already serve.
   out << "<form method=\"POST\" enctype=\"multipart/form-data\" "
       << " action=\"";
-  cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
+  cgi::write_attr_escaped(request.env.SCRIPT_NAME);
   out << "\">\n"
       << "<br>\n";
 
-  const std::string your_name = page_text(html("your_name"));
-  const std::string old_password = page_text(html("old_password"));
-  const std::string new_password1 = page_text(html("new_password1"));
-  const std::string new_password2 = page_text(html("new_password2"));
-  const std::string btn_change = page_text(html("btn_change"));
-  const std::string btn_reset = page_text(html("btn_reset"));
+  using config::Text;
+  const std::string& your_name = request.text(Text::your_name);
+  const std::string& old_password = request.text(Text::old_password);
+  const std::string& new_password1 = request.text(Text::new_password1);
+  const std::string& new_password2 = request.text(Text::new_password2);
+  const std::string& btn_change = request.text(Text::btn_change);
+  const std::string& btn_reset = request.text(Text::btn_reset);
 
   auto label = [&out](const std::string& text) {
     out << "<TD class=\"t_text\">";

@@ -20,8 +20,8 @@ Layout parse_layout(std::string_view value) {
   return cgi::ascii_iequals(value, "modern") ? Layout::modern : Layout::classic;
 }
 
-const PageSet& page_set() {
-  return parse_layout(page_text(html("layout"))) == Layout::modern ? kModern : kClassic;
+const PageSet& page_set(const config::Settings& settings) {
+  return parse_layout(settings.text(config::Text::layout)) == Layout::modern ? kModern : kClassic;
 }
 
 }  // namespace larkspur::web

@@ -7,6 +7,9 @@
 
 #include <string_view>
 
+#include "config/settings.h"
+#include "web/request.h"
+
 namespace larkspur::web {
 
 enum class Layout { classic, modern };
@@ -18,14 +21,15 @@ Layout parse_layout(std::string_view value);
 // Writers of one layout. `open` writes the response header and the page up
 // to the body; it runs once the configuration is loaded.
 struct PageSet {
-  void (*open)();
-  void (*form)();
-  void (*failure)(std::string_view message);  // with the link back to the form
-  void (*success)(std::string_view message);
-  void (*close)();
+  void (*open)(const Request& request);
+  void (*form)(const Request& request);
+  // with the link back to the form
+  void (*failure)(const Request& request, std::string_view message);
+  void (*success)(const Request& request, std::string_view message);
+  void (*close)(const Request& request);
 };
 
 // The writers of the configured layout: the one place where it is chosen.
-const PageSet& page_set();
+const PageSet& page_set(const config::Settings& settings);
 
 }  // namespace larkspur::web

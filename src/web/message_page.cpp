@@ -8,21 +8,21 @@
 
 namespace larkspur::web {
 
-void write_message_page(std::string_view message) {
+void write_message_page(const Request& request, std::string_view message) {
   std::ostream& out = cgi::response_stream();
   out << "<br>"
       << "<table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n";
   write_text(out, message);
   out << "</td></tr>\n"
       << "<tr><td align=\"center\"><a href=\"";
-  cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
+  cgi::write_attr_escaped(request.env.SCRIPT_NAME);
   out << "\">";
-  write_text(out, page_text(html("back")));
+  write_text(out, request.text(config::Text::back));
   // No line feed: the page driver closes the page on this same line.
   out << "</a></td></tr></table>";
 }
 
-void write_plain_message_page(std::string_view message) {
+void write_plain_message_page(const Request&, std::string_view message) {
   std::ostream& out = cgi::response_stream();
   out << "<br>"
       << "<table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n";

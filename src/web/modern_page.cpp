@@ -10,7 +10,6 @@
 #include "cgi/gateway.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
-#include "config/ini_file.h"
 #include "web/charset.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
@@ -65,47 +64,48 @@ constexpr std::string_view kStylesheet =
     ".back{margin:0}.back a{display:inline-block;padding:.625rem 0}\n";
 
 // An empty title would leave the page and its heading without a name.
-std::string modern_title() {
-  std::string title = page_text(html("title"));
+std::string modern_title(const Request& request) {
+  std::string title = request.text(config::Text::title);
   if (title.empty()) title = "Change password";
   return title;
 }
 
-void write_back_link(std::ostream& out) {
+void write_back_link(const Request& request, std::ostream& out) {
   out << "<p class=\"back\"><a href=\"";
-  cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
+  cgi::write_attr_escaped(request.env.SCRIPT_NAME);
   out << "\">";
-  write_text(out, page_text(html("back")));
+  write_text(out, request.text(config::Text::back));
   out << "</a></p>\n";
 }
 
-void write_message(std::string_view kind, std::string_view role, std::string_view message) {
+void write_message(const Request& request, std::string_view kind, std::string_view role,
+                   std::string_view message) {
   std::ostream& out = cgi::response_stream();
   out << "<div class=\"message " << kind << "\" role=\"" << role << "\">";
   write_text(out, message);
   out << "</div>\n";
-  write_back_link(out);
+  write_back_link(request, out);
 }
 
 struct Input {
   std::string_view name;
   std::string_view type;
   std::string_view autocomplete;
-  PageText label;
+  config::Text label;
   bool new_password;  // gets the length limits
 };
 
 constexpr std::array<Input, 4> kInputs{{
-    {"name", "text", "username", html("your_name"), false},
-    {"op", "password", "current-password", html("old_password"), false},
-    {"p1", "password", "new-password", html("new_password1"), true},
-    {"p2", "password", "new-password", html("new_password2"), true},
+    {"name", "text", "username", config::Text::your_name, false},
+    {"op", "password", "current-password", config::Text::old_password, false},
+    {"p1", "password", "new-password", config::Text::new_password1, true},
+    {"p2", "password", "new-password", config::Text::new_password2, true},
 }};
 
 }  // namespace
 
-void write_modern_open() {
-  const std::string charset = declared_charset();
+void write_modern_open(const Request& request) {
+  const std::string charset = declared_charset(request.settings);
   const std::string content_type = "text/html; charset=" + charset;
   const std::array<cgi::HeaderField, 4> headers{{
       {"Cache-Control", "no-store"},
@@ -116,9 +116,9 @@ void write_modern_open() {
   cgi::write_headers(content_type, headers);
 
   std::ostream& out = cgi::response_stream();
-  const std::string title = modern_title();
+  const std::string title = modern_title(request);
   out << "<!DOCTYPE html>\n<html lang=\"";
-  cgi::write_attr_escaped(page_text(html("lang")));
+  cgi::write_attr_escaped(request.text(config::Text::lang));
   out << "\">\n<head>\n<meta charset=\"";
   cgi::write_attr_escaped(charset);
   out << "\">\n"
@@ -130,44 +130,48 @@ void write_modern_open() {
   out << "</h1>\n";
 }
 
-void write_modern_form() {
+void write_modern_form(const Request& request) {
   std::ostream& out = cgi::response_stream();
-  const std::string description = page_text(html("description"));
+  const std::string& description = request.text(config::Text::description);
   if (!description.empty()) {
     out << "<div class=\"description\">";
     write_text(out, description);
     out << "</div>\n";
   }
   out << "<form method=\"post\" enctype=\"multipart/form-data\" action=\"";
-  cgi::write_attr_escaped(cgi::request_env().SCRIPT_NAME);
+  cgi::write_attr_escaped(request.env.SCRIPT_NAME);
   out << "\">\n";
 
-  const int min_length = parse_min_length(config::ini_file().get("setup", "password_min_length"));
+  const int min_length = request.settings.password_min_length;
   for (const Input& input : kInputs) {
     out << "<div class=\"field\"><label for=\"" << input.name << "\">";
-    write_text(out, page_text(input.label));
+    write_text(out, request.text(input.label));
     out << "</label>\n<input type=\"" << input.type << "\" id=\"" << input.name << "\" name=\""
         << input.name << "\" autocomplete=\"" << input.autocomplete << "\"";
     if (input.type == "text") out << " autocapitalize=\"none\" spellcheck=\"false\"";
     out << " required";
     if (input.new_password) {
       if (min_length > 0) out << " minlength=\"" << min_length << "\"";
-      out << " maxlength=\"" << longest_new_password() << "\"";
+      out << " maxlength=\"" << longest_new_password(request.settings) << "\"";
     }
     out << "></div>\n";
   }
 
   out << "<div class=\"buttons\"><button type=\"submit\" name=\"chgpasswd\" value=\"1\">";
-  write_text(out, page_text(html("btn_change")));
+  write_text(out, request.text(config::Text::btn_change));
   out << "</button>\n<button type=\"reset\">";
-  write_text(out, page_text(html("btn_reset")));
+  write_text(out, request.text(config::Text::btn_reset));
   out << "</button></div>\n</form>\n";
 }
 
-void write_modern_failure(std::string_view message) { write_message("failure", "alert", message); }
+void write_modern_failure(const Request& request, std::string_view message) {
+  write_message(request, "failure", "alert", message);
+}
 
-void write_modern_success(std::string_view message) { write_message("success", "status", message); }
+void write_modern_success(const Request& request, std::string_view message) {
+  write_message(request, "success", "status", message);
+}
 
-void write_modern_close() { cgi::response_stream() << "</main>\n</body>\n</html>\n"; }
+void write_modern_close(const Request&) { cgi::response_stream() << "</main>\n</body>\n</html>\n"; }
 
 }  // namespace larkspur::web

@@ -2,17 +2,14 @@
 // Frames every page in the configured layout: header, head, body; then the
 // form or the change.
 #include <exception>
-#include <new>
 
 #include "cgi/form.h"
 #include "cgi/gateway.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
-#include "config/ini_file.h"
 #include "log/activity_log.h"
-#include "platform/diagnose.h"
+#include "log/event_texts.h"
 #include "web/charset.h"
-#include "web/file_reasons.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/text.h"
@@ -23,11 +20,13 @@ namespace {
 
 // A change sent any other way would carry both passwords in the URL, and
 // from there into the access logs of every server and proxy on the way.
-bool sent_by_post() { return cgi::ascii_iequals(cgi::request_env().REQUEST_METHOD, "post"); }
+bool sent_by_post(const Request& request) {
+  return cgi::ascii_iequals(request.env.REQUEST_METHOD, "post");
+}
 
-void refuse_change_without_post(const PageSet& pages) {
-  pages.failure(page_text(html("post_required")));
-  logging::log_activity("Change refused: not sent by POST");
+void refuse_change_without_post(const Request& request, const PageSet& pages) {
+  pages.failure(request, request.text(config::Text::post_required));
+  logging::log_activity(logging::kEvents.not_post);
 }
 
 // The lines every classic page starts with, the configuration failure's too.
@@ -37,63 +36,51 @@ void write_classic_preamble() {
                          << "<!-- Larkspur: change your password -->\n";
 }
 
-void write_page() {
-  // Loaded by load_configuration, before the request was decoded.
-  const config::IniFile& ini = config::ini_file();
-  if (!ini.loaded()) {
+void write_page(const config::Settings* settings, store::UserStore* users) {
+  if (settings == nullptr) {
     // Without the configuration the layout is unknown and nothing more can
     // be said: the classic page, left open.
     write_classic_preamble();
-    write_message_page("Server error!");
+    const config::ParsedSettings defaults = config::parse_settings(config::IniFile{});
+    write_message_page({defaults.settings, cgi::request_env(), cgi::form_entries()},
+                       "Server error!");
     return;
   }
-  logging::log_file_path() = ini.get("path", "log_file");
+  logging::log_file_path() = settings->log_file;
 
-  const PageSet& pages = page_set();
-  pages.open();
-  if (cgi::form_has_field("chgpasswd") == cgi::FORM_SUCCESS) {
-    if (sent_by_post()) {
-      change_password();
+  const Request request{*settings, cgi::request_env(), cgi::form_entries()};
+  const PageSet& pages = page_set(*settings);
+  pages.open(request);
+  if (cgi::form_has_field(request.form, "chgpasswd") == cgi::FORM_SUCCESS) {
+    if (sent_by_post(request)) {
+      change_password(request, users);
     } else {
-      refuse_change_without_post(pages);
+      refuse_change_without_post(request, pages);
     }
   } else {
-    pages.form();
+    pages.form(request);
   }
-  pages.close();
+  pages.close(request);
 }
 
 }  // namespace
 
-const config::IniFile& load_configuration() {
-  config::IniFile& ini = config::ini_file();
-  if (!config::load_config(ini)) {
-    try {
-      platform::diagnose("cannot read the configuration file " + config_file_shown() + ": " +
-                         config_failure_reason());
-    } catch (const std::bad_alloc&) {
-      // The page still says "Server error!"; only the reason is lost.
-    }
-  }
-  return ini;
-}
-
-void write_classic_open() {
+void write_classic_open(const Request& request) {
   write_classic_preamble();
   std::ostream& out = cgi::response_stream();
   out << "<TITLE>";
-  write_text(out, page_text(html("title")));
-  out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset=" << declared_charset()
-      << "\">\n"
+  write_text(out, request.text(config::Text::title));
+  out << "</TITLE><META http-equiv=Content-Type content=\"text/html; charset="
+      << declared_charset(request.settings) << "\">\n"
       << "</HEAD>\n"
-      << style_element(page_charset_is_utf8()) << "<BODY>\n";
+      << style_element(page_charset_is_utf8(request.settings)) << "<BODY>\n";
 }
 
-void write_classic_close() { cgi::response_stream() << "</BODY></HTML>\n"; }
+void write_classic_close(const Request&) { cgi::response_stream() << "</BODY></HTML>\n"; }
 
-int page_main() {
+int page_main(const config::Settings* settings, store::UserStore* users) {
   try {
-    write_page();
+    write_page(settings, users);
   } catch (const std::exception&) {
     // Out of memory mid-page: the response ends where it is; the lock and
     // the secret buffers have been released by their owners on the way out.

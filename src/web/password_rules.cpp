@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/password_rules.h"
 
-#include "config/ini_file.h"
+#include "log/event_texts.h"
 #include "web/text.h"
 
 namespace larkspur::web {
 
-std::string configured_hash_choice(passwd::HashChoice& out) {
-  const config::IniFile& ini = config::ini_file();
-  return passwd::parse_hash_choice(ini.get("setup", "hash"), ini.get("setup", "hash_cost"), out);
+std::string configured_hash_choice(const config::Settings& settings, passwd::HashChoice& out) {
+  const std::string cost = settings.hash_cost > 0 ? std::to_string(settings.hash_cost) : "";
+  return passwd::parse_hash_choice(settings.hash, cost, out);
 }
 
-std::size_t longest_new_password() {
+std::size_t longest_new_password(const config::Settings& settings) {
   passwd::HashChoice choice;
-  if (!configured_hash_choice(choice).empty()) return passwd::kLongestPassword;
+  if (!configured_hash_choice(settings, choice).empty()) return passwd::kLongestPassword;
   return passwd::longest_new_password(choice);
 }
 
@@ -61,15 +61,15 @@ bool new_password_bytes_ok(std::string_view password, bool utf8) {
   return password.find("&#") == std::string_view::npos;
 }
 
-Refusal too_long(std::size_t longest) {
+Refusal too_long(const Request& request, std::size_t longest) {
   const std::string number = std::to_string(longest);
-  return {page_text(html("password_too_long")) + number,
-          "Password's length must not be greater than " + number};
+  return {request.text(config::Text::password_too_long) + number,
+          std::string(logging::kEvents.too_long) + number};
 }
 
-Refusal bad_characters() {
-  return {page_text(html("password_bad_characters")),
-          "New password has characters that cannot be used"};
+Refusal bad_characters(const Request& request) {
+  return {request.text(config::Text::password_bad_characters),
+          std::string(logging::kEvents.bad_characters)};
 }
 
 }  // namespace larkspur::web

@@ -9,18 +9,20 @@
 #include <string>
 #include <string_view>
 
+#include "config/settings.h"
 #include "passwd/hashing.h"
+#include "web/request.h"
 
 namespace larkspur::web {
 
 // Keys `hash` and `hash_cost` of [setup]. Returns the empty text and fills
 // `out`, or returns the fault for the server's error log. May throw
 // std::bad_alloc, like the two refusals below.
-std::string configured_hash_choice(passwd::HashChoice& out);
+std::string configured_hash_choice(const config::Settings& settings, passwd::HashChoice& out);
 
 // The longest new password the configured scheme accepts: 80, or 72 for
 // bcrypt (80 when the configuration is faulty: the change fails anyway).
-std::size_t longest_new_password();
+std::size_t longest_new_password(const config::Settings& settings);
 
 // Whether `text` is well-formed UTF-8: no overlong forms, no surrogates,
 // nothing above U+10FFFF.
@@ -39,9 +41,9 @@ struct Refusal {
 };
 
 // The refusal of a new password that is longer than `longest` bytes.
-Refusal too_long(std::size_t longest);
+Refusal too_long(const Request& request, std::size_t longest);
 
 // The refusal of a new password whose bytes would not work at the login.
-Refusal bad_characters();
+Refusal bad_characters(const Request& request);
 
 }  // namespace larkspur::web

@@ -43,12 +43,7 @@ class GatewayTest : public testing::CgiTest {
     g_page_result = 0;
   }
 
-  int run(std::vector<std::string> args = {"larkspur.cgi"}) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return gateway_main(static_cast<int>(args.size()), argv.data(), &fake_page);
-  }
+  int run() { return gateway_main(&fake_page); }
 
   static void set(const char* name, const char* value) {
     if (value) setenv(name, value, 1);
@@ -56,63 +51,6 @@ class GatewayTest : public testing::CgiTest {
 };
 
 constexpr const char* kPageOutput = "Content-type: text/html\r\n\r\nPAGE";
-
-TEST_F(GatewayTest, HelpOnlyForExactFirstArgument) {
-  const struct {
-    std::vector<std::string> args;
-    bool help;
-  } cases[] = {
-      {{"x.cgi", "-h"}, true},
-      {{"x.cgi", "/?"}, true},
-      {{"x.cgi", "-h", "ignored"}, true},
-      {{"x.cgi", "-H"}, false},
-      {{"x.cgi", "/?x"}, false},
-      {{"x.cgi", "/? "}, false},
-      {{"x.cgi", "-help"}, false},
-      {{"x.cgi", ""}, false},
-      {{"x.cgi", "x", "-h"}, false},
-      {{"x.cgi"}, false},
-      {{}, false},
-  };
-  setenv("REQUEST_METHOD", "GET", 1);
-  for (const auto& c : cases) {
-    setenv("QUERY_STRING", "a=1", 1);  // wiped by each run
-    g_seen = PageSeen{};
-    out_.str("");
-    const int status = run(c.args);
-    const std::string label = c.args.size() > 1 ? c.args[1] : "(none)";
-    if (c.help) {
-      EXPECT_EQ(status, 0) << label;
-      EXPECT_EQ(out_.str(), kHelpText) << label;
-      EXPECT_EQ(g_seen.calls, 0) << label;
-    } else {
-      EXPECT_EQ(out_.str(), kPageOutput) << label;
-      EXPECT_EQ(g_seen.calls, 1) << label;
-      EXPECT_EQ(g_seen.entries, (Pairs{{"a", "1"}})) << label;
-    }
-    EXPECT_TRUE(form_entries().empty()) << label;
-  }
-}
-
-TEST_F(GatewayTest, ArgumentsAreForTheConsoleOnly) {
-  // Apache hands a query without "=" such as "?-h" to the program as argv.
-  const struct {
-    const char* gateway_interface;
-    bool help;
-  } cases[] = {{nullptr, true}, {"CGI/1.1", false}, {"", false}};
-  setenv("REQUEST_METHOD", "GET", 1);
-  for (const auto& c : cases) {
-    const std::string label = c.gateway_interface ? c.gateway_interface : "(unset)";
-    setenv("QUERY_STRING", "-h", 1);
-    unsetenv("GATEWAY_INTERFACE");
-    set("GATEWAY_INTERFACE", c.gateway_interface);
-    g_seen = PageSeen{};
-    out_.str("");
-    EXPECT_EQ(run({"x.cgi", "-h"}), 0) << label;
-    EXPECT_EQ(out_.str(), c.help ? std::string(kHelpText) : kPageOutput) << label;
-    EXPECT_EQ(g_seen.calls, c.help ? 0 : 1) << label;
-  }
-}
 
 TEST_F(GatewayTest, QueryStringIsWipedOnceDecoded) {
   setenv("REQUEST_METHOD", "GET", 1);
@@ -122,43 +60,6 @@ TEST_F(GatewayTest, QueryStringIsWipedOnceDecoded) {
   EXPECT_EQ(g_seen.entries, (Pairs{{"op", "old-secret"}, {"p1", "new-secret"}}));
   EXPECT_EQ(request_env().QUERY_STRING, "");
   EXPECT_EQ(std::string(raw, 27), std::string(27, '\0'));
-}
-
-TEST_F(GatewayTest, ConsoleCommandsOnlyWithoutAWebServer) {
-  const struct {
-    std::vector<std::string> args;
-    const char* gateway;  // GATEWAY_INTERFACE, or nullptr for unset
-    ConsoleCommand expected;
-  } cases[] = {
-      {{"x.cgi", "--version"}, nullptr, ConsoleCommand::version},
-      {{"x.cgi", "--check", "extra"}, nullptr, ConsoleCommand::check},
-      {{"x.cgi", "-h"}, nullptr, ConsoleCommand::help},
-      {{"x.cgi", "--Version"}, nullptr, ConsoleCommand::none},
-      {{"x.cgi", "--check="}, nullptr, ConsoleCommand::none},
-      {{"x.cgi", "x", "--check"}, nullptr, ConsoleCommand::none},
-      {{"x.cgi", "-h"}, "CGI/1.1", ConsoleCommand::none},
-      {{"x.cgi", "/?"}, "", ConsoleCommand::none},
-      {{"x.cgi", "--version"}, "CGI/1.1", ConsoleCommand::none},
-      {{"x.cgi", "--check"}, "CGI/1.1", ConsoleCommand::none},
-  };
-  for (auto c : cases) {
-    if (c.gateway) {
-      setenv("GATEWAY_INTERFACE", c.gateway, 1);
-    } else {
-      unsetenv("GATEWAY_INTERFACE");
-    }
-    std::vector<char*> argv;
-    for (std::string& a : c.args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(console_command(static_cast<int>(c.args.size()), argv.data()), c.expected)
-        << c.args[1] << " " << (c.gateway ? c.gateway : "(unset)");
-  }
-  // Under a web server "-h" is a query like any other: the page runs.
-  setenv("GATEWAY_INTERFACE", "CGI/1.1", 1);
-  setenv("REQUEST_METHOD", "GET", 1);
-  EXPECT_EQ(run({"x.cgi", "-h"}), 0);
-  EXPECT_EQ(out_.str(), kPageOutput);
-  EXPECT_EQ(g_seen.calls, 1);
 }
 
 TEST_F(GatewayTest, DispatchesOnMethodAndMediaType) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/ini_file.h"
+#include "config/settings.h"
 #include "support/process.h"
 
 namespace larkspur::config {
@@ -16,35 +17,24 @@ namespace {
 
 const std::string kSource = LARKSPUR_SOURCE_DIR;
 
-struct Key {
-  std::string section;
-  std::string key;
-  auto operator<=>(const Key&) const = default;
-};
-
-// Each row of the README's key table.
-std::set<Key> readme_keys() {
-  const std::string readme = test::read_file(kSource + "/README.md");
-  const std::regex row(R"(\n\| ([a-z]+) \| ([a-z_0-9]+) \|)");
-  std::set<Key> keys;
-  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row);
-       it != std::sregex_iterator(); ++it) {
-    keys.insert({(*it)[1].str(), (*it)[2].str()});
-  }
-  return keys;
-}
-
-// "section_____***_______key" for each row of the README's key table.
-std::set<std::string> documented_keys() {
+// "section_____***_______key" for each row of the settings table, and for
+// each older name a row still reads.
+std::set<std::string> table_keys() {
   std::set<std::string> keys;
-  for (const Key& k : readme_keys()) keys.insert(k.section + std::string(IniFile::kJoiner) + k.key);
+  for (const SettingRow& row : setting_rows()) {
+    keys.insert(std::string(row.section) + std::string(IniFile::kJoiner) + std::string(row.key));
+    if (!row.alias.empty()) {
+      keys.insert(std::string(row.section) + std::string(IniFile::kJoiner) +
+                  std::string(row.alias));
+    }
+  }
   return keys;
 }
 
 TEST(SampleIni, EverySettingIsADocumentedKey) {
   IniFile ini;
   ASSERT_TRUE(ini.load(kSource + "/debian/larkspur.cgi.ini"));
-  const std::set<std::string> keys = documented_keys();
+  const std::set<std::string> keys = table_keys();
   ASSERT_GT(keys.size(), 15u);
   for (const auto& [key, value] : ini.entries) {
     EXPECT_TRUE(keys.contains(key)) << key << " = " << value;
@@ -65,18 +55,17 @@ TEST(SampleIni, ApacheChecksLoginsAgainstTheFileItEdits) {
   EXPECT_FALSE(std::regex_search(conf, std::regex(R"(\n\s*ScriptAlias\s)")));
 }
 
-// Every key of the README's table is described under its section in the man
+// Every row of the settings table is described under its section in the man
 // page, so that a key added to one is not forgotten in the other.
-TEST(ManPage, DescribesEveryKeyOfTheReadme) {
+TEST(ManPage, DescribesEveryRowOfTheSettingsTable) {
   const std::string man = test::read_file(kSource + "/docs/larkspur.cgi.8");
-  const std::set<Key> keys = readme_keys();
-  ASSERT_GT(keys.size(), 15u);
-  for (const Key& k : keys) {
-    const auto section = man.find("\n.SS \"Section " + k.section + "\"\n");
-    ASSERT_NE(section, std::string::npos) << k.section;
-    const auto next = man.find("\n.S", section + 1);
-    const auto entry = man.find("\n.B " + k.key + "\n", section);
-    EXPECT_TRUE(entry != std::string::npos && entry < next) << k.section << " " << k.key;
+  for (const SettingRow& row : setting_rows()) {
+    const std::string section(row.section), key(row.key);
+    const auto at = man.find("\n.SS \"Section " + section + "\"\n");
+    ASSERT_NE(at, std::string::npos) << section;
+    const auto next = man.find("\n.S", at + 1);
+    const auto entry = man.find("\n.B " + key + "\n", at);
+    EXPECT_TRUE(entry != std::string::npos && entry < next) << section << " " << key;
   }
 }
 

@@ -30,6 +30,17 @@ TEST(ConsoleProcess, VersionPrintsTheProjectVersion) {
   EXPECT_EQ(r.err, "");
 }
 
+// The help is decided before any INI file is looked for.
+TEST(ConsoleProcess, HelpNeedsNoIniFile) {
+  Site site;
+  for (const char* arg : {"-h", "/?"}) {
+    ProcessResult r = run_process(site.console(arg));
+    EXPECT_EQ(r.exit_status, 0) << arg;
+    EXPECT_TRUE(r.out.starts_with("\n\t*****")) << arg;
+    EXPECT_EQ(r.err, "") << arg;
+  }
+}
+
 TEST(ConsoleProcess, ArgumentsAreIgnoredUnderAWebServer) {
   Site site;
   site.write_ini("[html]\ntitle=T\n");
@@ -57,8 +68,8 @@ void users(const Site& site) {
 }
 
 const CheckCase kCheckCases[] = {
-    {"NoIniFile", nullptr, nullptr,
-     "FAIL INI file @/larkspur.cgi.ini: No such file or directory\n", 1},
+    {"NoIniFile", nullptr, nullptr, "FAIL INI file @/larkspur.cgi.ini: No such file or directory\n",
+     1},
     {"IniWithoutSection", "auth_user_file=@/htpasswd\n", nullptr,
      "FAIL INI file @/larkspur.cgi.ini: holds no setting under a [section]\n", 1},
     {"AllGood",
@@ -73,8 +84,7 @@ const CheckCase kCheckCases[] = {
      "ok   charset (none): GB2312\n"
      "ok   layout (none): classic\n",
      0},
-    {"RelativePathsAsARequestSeesThem",
-     "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n",
+    {"RelativePathsAsARequestSeesThem", "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n",
      [](const Site& site) {
        users(site);
        write_file(site.log_file(), "");
@@ -110,8 +120,7 @@ const CheckCase kCheckCases[] = {
      "ok   charset (none): GB2312\n"
      "ok   layout (none): classic\n",
      1},
-    {"LinksAreRefused",
-     "[path]\nauth_user_file=@/link\nlog_file=@/log-link\n",
+    {"LinksAreRefused", "[path]\nauth_user_file=@/link\nlog_file=@/log-link\n",
      [](const Site& site) {
        users(site);
        write_file(site.log_file(), "");
@@ -128,8 +137,7 @@ const CheckCase kCheckCases[] = {
      "ok   charset (none): GB2312\n"
      "ok   layout (none): classic\n",
      1},
-    {"DirectoriesAndEmptyFiles",
-     "[path]\nauth_user_file=@/htpasswd\nlog_file=@/logs\n",
+    {"DirectoriesAndEmptyFiles", "[path]\nauth_user_file=@/htpasswd\nlog_file=@/logs\n",
      [](const Site& site) {
        write_file(site.auth_file(), "# nobody yet\n\n");
        ASSERT_EQ(::mkdir((site.root() + "/logs").c_str(), 0755), 0);
@@ -205,6 +213,12 @@ TEST(ConsoleProcess, CheckSettingValues) {
       {"[html]\nlayout=classic", "ok   layout classic"},
       {"[html]\nlayout=moden",
        "FAIL layout moden: neither classic nor modern; the classic pages are shown"},
+      {"[setup]\nmax_failures=xyz",
+       "FAIL max_failures xyz: not a whole number from 0 to 1000000; the default 10 is used"},
+      {"[setup]\nfailure_window=15m",
+       "FAIL failure_window 15m: not a whole number from 1 to 2678400; the default 900 is used"},
+      {"[setup]\nhash=bcrypt\nhash_cost=abc",
+       "FAIL hash_cost abc: not a whole number from 1 to 999999999; the default is used"},
   };
   for (const auto& c : cases) {
     Site site;

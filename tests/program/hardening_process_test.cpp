@@ -12,8 +12,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -106,7 +106,8 @@ TEST_F(Hardening, UnknownNameAndWrongPasswordGetTheSamePage) {
 
 TEST_F(Hardening, NoCoreDumpWhileHoldingPasswords) {
   // Hold the lock, so that the request waits with both passwords in memory.
-  const int held = ::open((site_.auth_file() + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  const int held =
+      ::open((site_.auth_file() + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(held, 0);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   const std::string body = change_body("alice", "old-secret", "n1", "n1");
@@ -157,8 +158,7 @@ TEST_F(Hardening, RequestTextCannotForgeALogLine) {
   EXPECT_EQ(r.exit_status, 0);
   const auto log = lines_of(read_file(site_.log_file()));
   ASSERT_EQ(log.size(), 1u) << read_file(site_.log_file());
-  EXPECT_EQ(logged_text(log[0]),
-            "[10.0.0.5\\x0d][eve\\x0a" + forged + "] a\\x1b[2Jb:no this user");
+  EXPECT_EQ(logged_text(log[0]), "[10.0.0.5\\x0d][eve\\x0a" + forged + "] a\\x1b[2Jb:no this user");
 }
 
 TEST_F(Hardening, LockLivesBesideTheAuthUserFile) {
@@ -216,7 +216,8 @@ TEST_F(Hardening, AMissingDirectoryIsAnUnconfiguredAuthUserFile) {
 }
 
 TEST_F(Hardening, TheEleventhGuessForOneNameIsRefused) {
-  const std::string too_many = framed(linked_message("Too many failed attempts, please try again later"));
+  const std::string too_many =
+      framed(linked_message("Too many failed attempts, please try again later"));
   for (int i = 0; i < 10; ++i) {
     // Addresses change: the name's count alone reaches its limit.
     ProcessResult r = site_.post(change_body("alice", "guess" + std::to_string(i), "n1", "n1"),
@@ -224,8 +225,8 @@ TEST_F(Hardening, TheEleventhGuessForOneNameIsRefused) {
     ASSERT_EQ(r.out, framed(linked_message("alice:old password is incorrect"))) << i;
   }
   // Even the right password is refused now, before any file is read.
-  ProcessResult r = site_.post(change_body("alice", "old-secret", "n1", "n1"),
-                               {"REMOTE_ADDR=10.0.2.1"});
+  ProcessResult r =
+      site_.post(change_body("alice", "old-secret", "n1", "n1"), {"REMOTE_ADDR=10.0.2.1"});
   EXPECT_EQ(r.out, too_many);
   EXPECT_EQ(read_file(site_.auth_file()), original_);
   const auto log = lines_of(read_file(site_.log_file()));
@@ -270,6 +271,22 @@ TEST_F(Hardening, ThrottleKeysComeFromTheSetupSection) {
   EXPECT_EQ(site_.post(change_body("alice", "n1", "n2", "n2"), third).out, refused);
 }
 
+// A mistyped limit keeps its default and says so; it never turns the count off.
+TEST_F(Hardening, MistypedLimitsKeepTheirDefaults) {
+  site_.write_ini(
+      "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n"
+      "[setup]\nmax_failures=xyz\nmax_failures_per_address=abc\nfailure_window=15m\n");
+  for (int i = 0; i < 10; ++i) {
+    ProcessResult r = site_.post(change_body("alice", "guess" + std::to_string(i), "n1", "n1"),
+                                 {"REMOTE_ADDR=10.0.1." + std::to_string(i)});
+    ASSERT_EQ(r.out, framed(linked_message("alice:old password is incorrect"))) << i;
+    EXPECT_EQ(lines_of(r.err).size(), 3u) << r.err;
+    EXPECT_NE(r.err.find("larkspur: max_failures in [setup] of "), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(site_.post(change_body("alice", "old-secret", "n1", "n1")).out,
+            framed(linked_message("Too many failed attempts, please try again later")));
+}
+
 TEST_F(Hardening, ThrottleOffWithZeroes) {
   site_.write_ini(
       "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n"
@@ -291,7 +308,8 @@ std::vector<std::string> files_in(const std::string& dir) {
 // True once `pid` has an unnamed file of `dir` open: the upload is under way.
 bool has_unnamed_file_open(pid_t pid, const std::string& dir) {
   std::error_code ec;
-  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+  for (const auto& fd :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
     const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
     if (target.starts_with(dir + "/") && target.ends_with(" (deleted)")) return true;
   }
@@ -302,9 +320,9 @@ TEST_F(Hardening, AnUploadKilledMidwayLeavesNothing) {
   const std::string head =
       "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n";
   for (const int sig : {SIGTERM, SIGKILL}) {
-    RunningProcess cgi(site_.command(site_.environment(
-        {"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=B",
-         "CONTENT_LENGTH=500000000"})));
+    RunningProcess cgi(site_.command(
+        site_.environment({"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=B",
+                           "CONTENT_LENGTH=500000000"})));
     ASSERT_TRUE(cgi.send(head + std::string(1 << 20, 'u'))) << sig;
     bool uploading = false;
     for (int i = 0; i < 500 && !uploading; ++i) {
@@ -322,7 +340,8 @@ TEST_F(Hardening, AnUploadKilledMidwayLeavesNothing) {
 
 TEST_F(Hardening, HostileBodiesEndWithNoOutput) {
   std::string fields;
-  for (int i = 0; i < 1001; ++i) fields += "--B\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
+  for (int i = 0; i < 1001; ++i)
+    fields += "--B\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
   struct Case {
     const char* what;
     std::string content_type;
@@ -339,10 +358,10 @@ TEST_F(Hardening, HostileBodiesEndWithNoOutput) {
   for (const Case& c : cases) {
     const std::string length =
         c.content_length.empty() ? std::to_string(c.body.size()) : c.content_length;
-    Command command = site_.command(
-        site_.environment({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + c.content_type,
-                           "CONTENT_LENGTH=" + length}),
-        c.body);
+    Command command =
+        site_.command(site_.environment({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + c.content_type,
+                                         "CONTENT_LENGTH=" + length}),
+                      c.body);
     command.timeout = 20s;
     const ProcessResult r = run_process(command);
     EXPECT_FALSE(r.timed_out) << c.what;

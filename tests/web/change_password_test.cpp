@@ -56,7 +56,7 @@ class ChangeTest : public WebTest {
     add_field("p1", new_password);
     add_field("p2", confirmation);
     add_field("chgpasswd", "Change");
-    web::change_password();
+    change_password();
   }
 
   // The log holds exactly one line, for this request, ending in `event`.

@@ -26,8 +26,8 @@ TEST_F(CharsetTest, ConfiguredNameDecidesDeclarationAndUtf8) {
     config::ini_file().clear();
     if (c.configured) set_ini("html", "charset", c.configured);
     const char* label = c.configured ? c.configured : "(none)";
-    EXPECT_EQ(web::declared_charset(), c.declared) << label;
-    EXPECT_EQ(web::page_charset_is_utf8(), c.utf8) << label;
+    EXPECT_EQ(web::declared_charset(request().settings), c.declared) << label;
+    EXPECT_EQ(web::page_charset_is_utf8(request().settings), c.utf8) << label;
   }
 }
 

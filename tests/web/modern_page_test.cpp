@@ -61,10 +61,11 @@ class ModernPageTest : public WebTest {
   // The whole response of one layout call between open and close.
   template <typename Body>
   std::string page(Body body) {
-    const web::PageSet& pages = web::page_set();
-    pages.open();
-    body(pages);
-    pages.close();
+    const web::Request& rq = request();
+    const web::PageSet& pages = web::page_set(rq.settings);
+    pages.open(rq);
+    body(pages, rq);
+    pages.close(rq);
     return without_stylesheet(output());
   }
 
@@ -78,7 +79,7 @@ class ModernPageTest : public WebTest {
 };
 
 TEST_F(ModernPageTest, FormWithDefaults) {
-  EXPECT_EQ(page([](const web::PageSet& p) { p.form(); }),
+  EXPECT_EQ(page([](const web::PageSet& p, const web::Request& r) { p.form(r); }),
             modern_page("gb2312", "en", "Change password", kDefaultForm));
 }
 
@@ -96,7 +97,7 @@ TEST_F(ModernPageTest, FormWithConfiguredTextsEscapesOnlyTheAttributes) {
   set_ini("setup", "password_min_length", " 8");
   cgi::request_env().SCRIPT_NAME = "/cgi-bin/a\"b<c&d.cgi";
   EXPECT_EQ(
-      page([](const web::PageSet& p) { p.form(); }),
+      page([](const web::PageSet& p, const web::Request& r) { p.form(r); }),
       modern_page(
           "utf-8", "de&#34;x", "<i>Passwort</i>",
           "<div class=\"description\"><b>Neu</b> & sicher</div>\n"
@@ -126,18 +127,20 @@ TEST_F(ModernPageTest, MessagesAreAlertsOrStatusAndBothLinkBack) {
   const std::string back =
       "<p class=\"back\"><a href=\"/x&#34;y\"><b>\xE2\x86\x90 back</b></a></p>\n";
   EXPECT_EQ(
-      page([](const web::PageSet& p) { p.failure("a:<i>wrong</i>"); }),
+      page([](const web::PageSet& p, const web::Request& r) { p.failure(r, "a:<i>wrong</i>"); }),
       modern_page("gb2312", "en", "Change password",
                   "<div class=\"message failure\" role=\"alert\">a:<i>wrong</i></div>\n" + back));
   out_.str("");
-  EXPECT_EQ(page([](const web::PageSet& p) { p.success(std::string_view("a:done\0x", 8)); }),
+  EXPECT_EQ(page([](const web::PageSet& p, const web::Request& r) {
+              p.success(r, std::string_view("a:done\0x", 8));
+            }),
             modern_page("gb2312", "en", "Change password",
                         "<div class=\"message success\" role=\"status\">a:done</div>\n" + back));
 }
 
 TEST_F(ModernPageTest, TheTransactionReportsThroughTheModernPages) {
   add_field("chgpasswd", "1");
-  web::change_password();
+  change_password();
   EXPECT_EQ(output(),
             "<div class=\"message failure\" role=\"alert\">Please enter user name</div>\n"
             "<p class=\"back\"><a href=\"/cgi-bin/larkspur.cgi\">back</a></p>\n");
@@ -147,7 +150,7 @@ TEST_F(ModernPageTest, NoMinimumLengthAttributeForNoMinimum) {
   for (const char* min : {"0", "-5", "abc"}) {
     set_ini("setup", "password_min_length", min);
     out_.str("");
-    web::write_modern_form();
+    web::write_modern_form(request());
     EXPECT_EQ(output().find("minlength"), std::string::npos) << min;
   }
 }
@@ -158,7 +161,7 @@ TEST_F(ModernPageTest, MaximumLengthIsWhatTheConfiguredSchemeReads) {
   for (const auto& [hash, attribute] : cases) {
     set_ini("setup", "hash", hash);
     out_.str("");
-    web::write_modern_form();
+    web::write_modern_form(request());
     const std::string form = output();
     // Both new-password boxes, and nothing else.
     std::size_t count = 0;
@@ -171,7 +174,7 @@ TEST_F(ModernPageTest, MaximumLengthIsWhatTheConfiguredSchemeReads) {
 }
 
 TEST_F(ModernPageTest, StylesheetHoldsNoMarkupAndBothColourSchemes) {
-  web::write_modern_open();
+  web::write_modern_open(request());
   const std::string text = output();
   const std::size_t start = text.find("<style>\n") + 8;
   const std::string css = text.substr(start, text.find("</style>") - start);
@@ -198,10 +201,10 @@ TEST_F(WebTest, ClassicLayoutIsTheDefaultAndKeepsItsBytes) {
   for (const char* value : {"", "classic", "tables"}) {
     if (*value) set_ini("html", "layout", value);
     out_.str("");
-    web::page_set().failure("m");
+    web::page_set(request().settings).failure(request(), "m");
     EXPECT_EQ(output(), linked_message("m")) << value;
     out_.str("");
-    web::page_set().success("m");
+    web::page_set(request().settings).success(request(), "m");
     EXPECT_EQ(output(), plain_message("m")) << value;
   }
 }

@@ -14,7 +14,7 @@ namespace {
 using PagesTest = WebTest;
 
 TEST_F(PagesTest, FormPageWithDefaults) {
-  web::write_form_page();
+  web::write_form_page(request());
   EXPECT_EQ(
       output(),
       "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n</td></tr></table>\n"
@@ -59,7 +59,7 @@ TEST_F(PagesTest, FormPageWithConfiguredTextsWritesThemUnescaped) {
   set_ini("html", "btn_reset", "Clear");
   set_ini("html", "back", "ignored here");
   cgi::request_env().SCRIPT_NAME = "/cgi-bin/a\"b<c&d.cgi";
-  web::write_form_page();
+  web::write_form_page(request());
   EXPECT_EQ(output(),
             "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n"
             "<b>Change</b> it & go</td></tr></table>\n"
@@ -96,13 +96,13 @@ TEST_F(PagesTest, FormPageWithConfiguredTextsWritesThemUnescaped) {
 
 TEST_F(PagesTest, FormPageWithoutScriptNameHasEmptyAction) {
   cgi::request_env().SCRIPT_NAME.clear();
-  web::write_form_page();
+  web::write_form_page(request());
   EXPECT_NE(output().find("multipart/form-data\"  action=\"\">\n<br>\n"), std::string::npos);
 }
 
 TEST_F(PagesTest, MessagePageEscapesOnlyTheQuoteOfTheAddress) {
   cgi::request_env().SCRIPT_NAME = "/x\"y<z&w";
-  web::write_message_page("<i>Server error!</i>");
+  web::write_message_page(request(), "<i>Server error!</i>");
   EXPECT_EQ(output(),
             "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n"
             "<i>Server error!</i></td></tr>\n"
@@ -112,7 +112,7 @@ TEST_F(PagesTest, MessagePageEscapesOnlyTheQuoteOfTheAddress) {
 TEST_F(PagesTest, MessagePageUsesConfiguredBackText) {
   set_ini("html", "back", "<u>return</u>");
   cgi::request_env().SCRIPT_NAME.clear();
-  web::write_message_page("");
+  web::write_message_page(request(), "");
   EXPECT_EQ(output(),
             "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n"
             "</td></tr>\n"
@@ -120,7 +120,7 @@ TEST_F(PagesTest, MessagePageUsesConfiguredBackText) {
 }
 
 TEST_F(PagesTest, PlainMessagePageHasNoLink) {
-  web::write_plain_message_page(std::string_view("done\0hidden", 11));
+  web::write_plain_message_page(request(), std::string_view("done\0hidden", 11));
   EXPECT_EQ(output(),
             "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n"
             "done</td></tr></table>\n");
@@ -130,28 +130,6 @@ TEST(HtmlEscape, EscapesTheFiveMarkupCharacters) {
   EXPECT_EQ(web::html_escape("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
   EXPECT_EQ(web::html_escape("plain \xB0\xA1 text"), "plain \xB0\xA1 text");
   EXPECT_EQ(web::html_escape(""), "");
-}
-
-TEST(ParseMinLength, ReadsLikeAtoiWithoutOverflow) {
-  struct Case {
-    const char* text;
-    int expected;
-  } cases[] = {
-      {"", 0},
-      {"6", 6},
-      {"  8abc", 8},
-      {"\t\n+12", 12},
-      {"-3", 0},
-      {"abc", 0},
-      {"- 5", 0},
-      {"007", 7},
-      {"2147483647", 2147483647},
-      {"99999999999999999999999999", 2147483647},
-      {"-99999999999999999999999999", 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(web::parse_min_length(c.text), c.expected) << "'" << c.text << "'";
-  }
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST_F(LongestTest, FollowsTheConfiguredScheme) {
     config::ini_file().clear();
     if (c.hash) set_ini("setup", "hash", c.hash);
     if (c.cost) set_ini("setup", "hash_cost", c.cost);
-    EXPECT_EQ(web::longest_new_password(), c.longest)
+    EXPECT_EQ(web::longest_new_password(request().settings), c.longest)
         << (c.hash ? c.hash : "") << " " << (c.cost ? c.cost : "");
   }
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -15,9 +16,13 @@
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
 #include "config/ini_file.h"
+#include "config/settings.h"
 #include "log/activity_log.h"
+#include "store/file_store.h"
 #include "support/classic_page.h"
 #include "support/process.h"
+#include "web/pages.h"
+#include "web/request.h"
 
 namespace larkspur::test {
 
@@ -60,11 +65,32 @@ class WebTest : public ::testing::Test {
 
   std::string output() const { return out_.str(); }
 
+  // The request as page_main hands it down, with the settings parsed from
+  // the INI entries set so far.
+  const web::Request& request() {
+    request_.reset();
+    parsed_ = config::parse_settings(config::ini_file());
+    request_.emplace(web::Request{parsed_.settings, cgi::request_env(), cgi::form_entries()});
+    return *request_;
+  }
+
+  // One change, against the AuthUserFile the settings name, as main wires it.
+  void change_password() {
+    const web::Request& rq = request();
+    std::unique_ptr<store::UserStore> users;
+    if (!rq.settings.auth_user_file.empty()) {
+      users = std::make_unique<store::FileStore>(rq.settings.auth_user_file);
+    }
+    web::change_password(rq, users.get());
+  }
+
   std::ostringstream out_;
   TempDir lock_dir_;
 
  private:
   std::optional<ScopedEnv> tmpdir_;  // the lock and uploads stay in lock_dir_
+  config::ParsedSettings parsed_;
+  std::optional<web::Request> request_;
 };
 
 }  // namespace larkspur::test

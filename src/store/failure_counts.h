@@ -12,18 +12,9 @@
 #include <vector>
 
 #include "platform/posix_io.h"
+#include "store/user_store.h"
 
-namespace larkspur::web {
-
-struct ThrottleLimits {
-  int max_failures = 10;              // per user name; 0 counts nothing
-  int max_failures_per_address = 30;  // per REMOTE_ADDR; 0 counts nothing
-  int window_seconds = 900;
-};
-
-// [setup] max_failures, max_failures_per_address and failure_window, read
-// like password_min_length; an absent key keeps its default.
-ThrottleLimits throttle_limits();
+namespace larkspur::store {
 
 // The failures of one window, oldest first. The file form is one line per
 // failure: "<unix time> <n|a> <key in hex>", n for a user name, a for an
@@ -87,4 +78,4 @@ class Throttle {
   FailureCounts counts_;
 };
 
-}  // namespace larkspur::web
+}  // namespace larkspur::store

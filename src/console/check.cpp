@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // The checks behind --check. Each asks the system the question a request
 // would ask it, as the same user, without changing anything.
-#include "web/config_check.h"
-
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "config/ini_file.h"
+#include "cgi/request_env.h"
+#include "config/settings.h"
+#include "console/commands.h"
 #include "passwd/password_file.h"
 #include "platform/file_checks.h"
 #include "web/charset.h"
@@ -16,7 +16,7 @@
 #include "web/password_rules.h"
 #include "web/text.h"
 
-namespace larkspur::web {
+namespace larkspur::console {
 namespace {
 
 class Report {
@@ -41,13 +41,14 @@ using platform::FileKind;
 
 std::string error_text(int error) { return std::strerror(error); }
 
-bool check_ini(Report& report, config::IniFile& ini) {
-  if (!config::load_config(ini)) {
-    report.fail("INI file", config_file_shown(), config_failure_reason());
-    return false;
+const config::ParsedSettings* check_ini(Report& report,
+                                        const platform::Result<config::ParsedSettings>& loaded) {
+  if (!loaded) {
+    report.fail("INI file", loaded.error().subject, loaded.error().reason());
+    return nullptr;
   }
-  report.ok("INI file", config_file_shown());
-  return true;
+  report.ok("INI file", config::config_file_shown());
+  return &loaded.value();
 }
 
 void check_auth_file_itself(Report& report, const std::string& path) {
@@ -67,7 +68,7 @@ void check_auth_file_itself(Report& report, const std::string& path) {
   }
   passwd::PasswordFile file;
   if (!file.load(path)) {
-    report.fail("auth_user_file", path, unreadable_reason(path));
+    report.fail("auth_user_file", path, web::unreadable_reason(path));
     return;
   }
   std::size_t users = 0;
@@ -80,8 +81,8 @@ void check_auth_file_itself(Report& report, const std::string& path) {
             path + " (" + std::to_string(users) + (users == 1 ? " user)" : " users)"));
 }
 
-void check_auth_user_file(Report& report, const config::IniFile& ini) {
-  const std::string path = ini.get("path", "auth_user_file");
+void check_auth_user_file(Report& report, const config::Settings& settings) {
+  const std::string& path = settings.auth_user_file;
   if (path.empty()) {
     report.fail("auth_user_file", "(none)", "not set in [path]: every change would fail");
     return;
@@ -97,8 +98,8 @@ void check_auth_user_file(Report& report, const config::IniFile& ini) {
   }
 }
 
-void check_log_file(Report& report, const config::IniFile& ini) {
-  const std::string path = ini.get("path", "log_file");
+void check_log_file(Report& report, const config::Settings& settings) {
+  const std::string& path = settings.log_file;
   if (path.empty()) {
     report.ok("log_file", "(none): nothing is logged");
     return;
@@ -133,53 +134,42 @@ void check_log_file(Report& report, const config::IniFile& ini) {
   report.ok("log_file", path + " (appendable)");
 }
 
-bool is_whole_number(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
+const config::Problem* problem_of(const config::ParsedSettings& parsed, std::string_view key) {
+  for (const config::Problem& problem : parsed.problems) {
+    if (problem.key == key) return &problem;
   }
-  return true;
+  return nullptr;
 }
 
-void check_min_length(Report& report, const config::IniFile& ini) {
-  const std::string text = ini.get("setup", "password_min_length");
+void check_min_length(Report& report, const config::ParsedSettings& parsed) {
+  const std::string& text = parsed.as_written("setup", "password_min_length");
   if (text.empty()) {
     report.ok("password_min_length", "(none): no minimum");
     return;
   }
-  const int value = parse_min_length(text);
-  if (!is_whole_number(text)) {
-    report.fail("password_min_length", text,
-                "not a whole number; it is read as " + std::to_string(value));
-  } else if (static_cast<std::size_t>(value) > longest_new_password()) {
+  const int value = parsed.settings.password_min_length;
+  const std::size_t longest = web::longest_new_password(parsed.settings);
+  if (const config::Problem* problem = problem_of(parsed, "password_min_length")) {
+    report.fail("password_min_length", text, problem->why);
+  } else if (static_cast<std::size_t>(value) > longest) {
     // A minimum above the longest password the change accepts refuses all.
-    report.fail("password_min_length", text,
-                "no password can be that long; at most " +
-                    std::to_string(longest_new_password()) + " bytes are accepted");
+    report.fail(
+        "password_min_length", text,
+        "no password can be that long; at most " + std::to_string(longest) + " bytes are accepted");
   } else {
     report.ok("password_min_length", text);
   }
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // The scheme and cost every change will use; a fault fails every change.
-void check_hash(Report& report, const config::IniFile& ini) {
-  const std::string hash = ini.get("setup", "hash");
-  const std::string cost = ini.get("setup", "hash_cost");
+void check_hash(Report& report, const config::ParsedSettings& parsed) {
+  const config::Settings& settings = parsed.settings;
+  const std::string& hash = settings.hash;
   std::string shown = hash.empty() ? "(none): md5" : hash;
-  if (!cost.empty()) shown += ", hash_cost " + cost;
+  // A cost that is no number is told with the strict keys below.
+  if (settings.hash_cost > 0) shown += ", hash_cost " + parsed.as_written("setup", "hash_cost");
   passwd::HashChoice choice;
-  const std::string fault = configured_hash_choice(choice);
+  const std::string fault = web::configured_hash_choice(settings, choice);
   if (fault.empty()) {
     report.ok("hash", shown);
   } else {
@@ -188,13 +178,14 @@ void check_hash(Report& report, const config::IniFile& ini) {
 }
 
 // The name goes into the page's META element as it stands.
-void check_charset(Report& report, const config::IniFile& ini) {
-  const std::string text = ini.get("html", "charset");
-  const std::string shown = text.empty() ? "(none): " + page_charset() : text;
+void check_charset(Report& report, const config::ParsedSettings& parsed) {
+  const config::Settings& settings = parsed.settings;
+  const std::string& text = parsed.as_written("html", "charset");
+  const std::string shown = text.empty() ? "(none): " + web::page_charset(settings) : text;
   for (char c : text) {
     const bool name_char = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
-                           c == ':' || c == '+';
+                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':' ||
+                           c == '+';
     if (!name_char) {
       report.fail("charset", text, "not the name of a character set");
       return;
@@ -204,14 +195,23 @@ void check_charset(Report& report, const config::IniFile& ini) {
 }
 
 // Any other value silently gives the classic pages: a typo is worth a word.
-void check_layout(Report& report, const config::IniFile& ini) {
-  const std::string text = ini.get("html", "layout");
+void check_layout(Report& report, const config::ParsedSettings& parsed) {
+  const std::string& text = parsed.as_written("html", "layout");
   if (text.empty()) {
     report.ok("layout", "(none): classic");
-  } else if (iequals(text, "classic") || iequals(text, "modern")) {
+  } else if (cgi::ascii_iequals(text, "classic") || cgi::ascii_iequals(text, "modern")) {
     report.ok("layout", text);
   } else {
     report.fail("layout", text, "neither classic nor modern; the classic pages are shown");
+  }
+}
+
+// The strict keys' problems that no check above tells.
+void check_strict_keys(Report& report, const config::ParsedSettings& parsed) {
+  for (const config::Problem& problem : parsed.problems) {
+    if (!problem.strict) continue;
+    report.fail(problem.key, problem.value.empty() ? "(secret)" : problem.value,
+                problem.why + "; " + config::problem_consequence(problem));
   }
 }
 
@@ -219,17 +219,19 @@ void check_layout(Report& report, const config::IniFile& ini) {
 
 int check_configuration(std::ostream& out) {
   Report report(out);
-  config::IniFile& ini = config::ini_file();
-  if (check_ini(report, ini)) {
-    check_auth_user_file(report, ini);
-    check_log_file(report, ini);
-    check_min_length(report, ini);
-    check_hash(report, ini);
-    check_charset(report, ini);
-    check_layout(report, ini);
+  const platform::Result<config::ParsedSettings> loaded = config::load_settings(config::ini_file());
+  if (const config::ParsedSettings* parsed = check_ini(report, loaded)) {
+    const config::Settings& settings = parsed->settings;
+    check_auth_user_file(report, settings);
+    check_log_file(report, settings);
+    check_min_length(report, *parsed);
+    check_hash(report, *parsed);
+    check_charset(report, *parsed);
+    check_layout(report, *parsed);
+    check_strict_keys(report, *parsed);
   }
   out.flush();
   return report.failed() ? 1 : 0;
 }
 
-}  // namespace larkspur::web
+}  // namespace larkspur::console

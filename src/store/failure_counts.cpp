@@ -1,26 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "web/failure_counts.h"
+#include "store/failure_counts.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 
-#include "config/ini_file.h"
 #include "platform/file_range.h"
 #include "platform/posix_io.h"
-#include "web/text.h"
 
-namespace larkspur::web {
+namespace larkspur::store {
 namespace {
 
 // A file beyond this is not ours to read whole: it counts as damaged.
 constexpr std::uint64_t kMaxFileSize = 8 * 1024 * 1024;
-
-int setup_number(std::string_view key, int fallback) {
-  const std::string text = config::ini_file().get("setup", key);
-  return text.empty() ? fallback : parse_min_length(text);
-}
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -36,15 +29,6 @@ bool within(std::int64_t time, std::time_t now, int window) {
 std::string_view capped(std::string_view key) { return key.substr(0, FailureCounts::kMaxKey); }
 
 }  // namespace
-
-ThrottleLimits throttle_limits() {
-  ThrottleLimits limits;
-  limits.max_failures = setup_number("max_failures", limits.max_failures);
-  limits.max_failures_per_address =
-      setup_number("max_failures_per_address", limits.max_failures_per_address);
-  limits.window_seconds = setup_number("failure_window", limits.window_seconds);
-  return limits;
-}
 
 FailureCounts FailureCounts::parse(std::string_view text) {
   FailureCounts counts;
@@ -182,4 +166,4 @@ void Throttle::save() {
   platform::overwrite_file(fd_.get(), text);
 }
 
-}  // namespace larkspur::web
+}  // namespace larkspur::store

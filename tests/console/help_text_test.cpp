@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cgi/gateway.h"
+#include "console/commands.h"
 
-namespace larkspur::cgi {
+namespace larkspur::console {
 namespace {
 
 std::vector<std::string> lines_of(std::string_view text) {
@@ -57,4 +57,4 @@ TEST(HelpText, EveryLineIsTabIndentedExceptTheBlankOnes) {
 }
 
 }  // namespace
-}  // namespace larkspur::cgi
+}  // namespace larkspur::console

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "web/failure_counts.h"
+#include "store/failure_counts.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,9 +8,8 @@
 #include <string>
 
 #include "support/process.h"
-#include "web_fixture.h"
 
-namespace larkspur::web {
+namespace larkspur::store {
 namespace {
 
 using Kind = FailureCounts::Kind;
@@ -93,7 +92,7 @@ TEST(FailureCounts, LongKeysAreCutAlike) {
   EXPECT_EQ(counts.size(), 0u);
 }
 
-class ThrottleTest : public test::WebTest {
+class ThrottleTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
   std::string auth_ = dir_.file("users");
@@ -160,29 +159,5 @@ TEST_F(ThrottleTest, ABadFileNeverBlocksAndIsRewritten) {
   EXPECT_EQ(test::read_file(dir_.file("target")), "keep");
 }
 
-TEST_F(ThrottleTest, LimitsComeFromTheSetupSection) {
-  struct Case {
-    const char* failures;
-    const char* per_address;
-    const char* window;
-    ThrottleLimits expected;
-  };
-  const Case cases[] = {
-      {"", "", "", {10, 30, 900}},
-      {"3", "0", "60", {3, 0, 60}},
-      {" 7x", "-4", "abc", {7, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    config::ini_file().clear();
-    if (*c.failures) set_ini("setup", "max_failures", c.failures);
-    if (*c.per_address) set_ini("setup", "max_failures_per_address", c.per_address);
-    if (*c.window) set_ini("setup", "failure_window", c.window);
-    const ThrottleLimits got = throttle_limits();
-    EXPECT_EQ(got.max_failures, c.expected.max_failures) << c.failures;
-    EXPECT_EQ(got.max_failures_per_address, c.expected.max_failures_per_address) << c.per_address;
-    EXPECT_EQ(got.window_seconds, c.expected.window_seconds) << c.window;
-  }
-}
-
 }  // namespace
-}  // namespace larkspur::web
+}  // namespace larkspur::store

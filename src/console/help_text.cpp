@@ -3,9 +3,9 @@
 // must hold. Its example keys stand as they were always printed, including
 // pass_min_length and please_enter_name, which the program does not read:
 // scripts compare this text byte for byte.
-#include "cgi/gateway.h"
+#include "console/commands.h"
 
-namespace larkspur::cgi {
+namespace larkspur::console {
 namespace {
 
 constexpr char kText[] =
@@ -52,4 +52,4 @@ constexpr char kText[] =
 
 const std::string_view kHelpText(kText, sizeof kText - 1);
 
-}  // namespace larkspur::cgi
+}  // namespace larkspur::console

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: Apache-2.0
+// One row per key of the INI file. Adding a key is one row here and one
+// field in Settings; the documentation's key tables are checked against
+// these rows.
+#include <vector>
+
+#include "config/settings.h"
+
+namespace larkspur::config {
+namespace {
+
+using S = Settings;
+
+SettingRow path(std::string_view key, std::string S::*field, std::string_view summary) {
+  return {"path", key, Reading::kText, "", 0, 0, "", summary, field, nullptr, Text::count_};
+}
+
+SettingRow number(std::string_view key, Reading reading, int S::*field, std::string_view fallback,
+                  long long min, long long max, std::string_view summary,
+                  std::string_view alias = "") {
+  return {"setup", key, reading, fallback, min, max, alias, summary, nullptr, field, Text::count_};
+}
+
+SettingRow text(Text which, std::string_view key, std::string_view fallback,
+                std::string_view summary, std::string_view alias = "") {
+  return {"html", key, Reading::kText, fallback, 0, 0, alias, summary, nullptr, nullptr, which};
+}
+
+std::vector<SettingRow> make_rows() {
+  constexpr long long kMaxCount = 1000000;
+  constexpr long long kMaxWindow = 31 * 24 * 3600;
+  return {
+      path("auth_user_file", &S::auth_user_file, "the Apache AuthUserFile to edit"),
+      path("log_file", &S::log_file, "the activity log"),
+      number("password_min_length", Reading::kAtoi, &S::password_min_length, "0", 0, 2147483647,
+             "minimum length of a new password, in bytes", "pass_min_length"),
+      {"setup", "hash", Reading::kText, "md5", 0, 0, "", "the scheme of new hashes", &S::hash,
+       nullptr, Text::count_},
+      number("hash_cost", Reading::kNumber, &S::hash_cost, "", 1, 999999999,
+             "the cost of new hashes; empty: the scheme's default"),
+      number("max_failures", Reading::kNumber, &S::max_failures, "10", 0, kMaxCount,
+             "failed old-password checks per user name within failure_window; 0: off"),
+      number("max_failures_per_address", Reading::kNumber, &S::max_failures_per_address, "30", 0,
+             kMaxCount, "the same per client address; 0: off"),
+      number("failure_window", Reading::kNumber, &S::failure_window, "900", 1, kMaxWindow,
+             "the window of both counts, in seconds"),
+      text(Text::charset, "charset", "GB2312", "the character set the pages declare"),
+      text(Text::layout, "layout", "classic", "classic or modern"),
+      text(Text::lang, "lang", "en", "the modern pages' language"),
+      text(Text::title, "title", "", "page title"),
+      text(Text::description, "description", "", "text above the form"),
+      text(Text::your_name, "your_name", "your name", "label of the user-name box"),
+      text(Text::old_password, "old_password", "your old password",
+           "label of the old-password box"),
+      text(Text::new_password1, "new_password1", "your new password",
+           "label of the new-password box"),
+      text(Text::new_password2, "new_password2", "confirm new password",
+           "label of the confirmation box"),
+      text(Text::btn_change, "btn_change", "Change", "caption of the submit button"),
+      text(Text::btn_reset, "btn_reset", "Reset", "caption of the reset button"),
+      text(Text::back, "back", "back", "text of the link back to the form"),
+      text(Text::enter_name, "enter_name", "Please enter user name", "no user name was entered",
+           "please_enter_name"),
+      text(Text::two_password_not_matched, "two_password_not_matched",
+           "Two new passwords are not matched", "the two new passwords differ"),
+      text(Text::password_must_greater, "password_must_greater",
+           "Password's length must greater than ", "the new password is too short"),
+      text(Text::password_too_long, "password_too_long",
+           "Password's length must not be greater than ", "the new password is too long"),
+      text(Text::password_bad_characters, "password_bad_characters",
+           "The new password holds characters that cannot be used here",
+           "the new password holds bytes that would not work at the login"),
+      text(Text::server_error, "server_error", "Server error", "the store failed"),
+      text(Text::old_password_error, "old_password_error", "old password is incorrect",
+           "unknown user or wrong old password"),
+      text(Text::change_password_failed, "change_password_failed", "change password failed",
+           "the store could not be rewritten"),
+      text(Text::change_password_ok, "change_password_ok", "changed password successfully",
+           "the password was changed"),
+      text(Text::post_required, "post_required", "Please use the form to change your password",
+           "a change was sent other than by POST"),
+      text(Text::too_many_failures, "too_many_failures",
+           "Too many failed attempts, please try again later",
+           "the name or the address reached its limit of failed checks"),
+  };
+}
+
+}  // namespace
+
+const std::vector<SettingRow>& setting_rows() {
+  static const std::vector<SettingRow> rows = make_rows();
+  return rows;
+}
+
+const SettingRow* find_row(std::string_view section, std::string_view key) {
+  for (const SettingRow& row : setting_rows()) {
+    if (row.section == section && row.key == key) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace larkspur::config

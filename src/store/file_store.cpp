@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "store/file_store.h"
+
+#include <cerrno>
+
+namespace larkspur::store {
+
+using platform::Step;
+
+FileStore::FileStore(std::string auth_user_file) : path_(std::move(auth_user_file)), lock_(path_) {}
+
+std::string FileStore::describe() const { return "the AuthUserFile " + path_; }
+
+Status FileStore::lock(std::chrono::milliseconds timeout) {
+  const std::string lock_name = "the update lock " + platform::UpdateLock::lock_file_path(path_);
+  switch (lock_.open()) {
+    case platform::UpdateLock::OpenResult::kOpened:
+      break;
+    case platform::UpdateLock::OpenResult::kNoDirectory:
+      return platform::fixed_error(Step::kMissing, describe(), "its directory does not exist");
+    case platform::UpdateLock::OpenResult::kFailed:
+      return platform::system_error(Step::kLock, lock_name);
+  }
+  if (!lock_.wait(timeout)) {
+    return platform::fixed_error(Step::kWait, lock_name, "was not free within 5 seconds");
+  }
+  return {};
+}
+
+Result<std::string> FileStore::look_up(std::string_view user) {
+  if (!file_.load(path_)) {
+    // The reader says EINVAL for anything but a regular file.
+    if (errno == EINVAL)
+      return platform::fixed_error(Step::kRead, describe(), "not a regular file");
+    return platform::system_error(Step::kRead, describe());
+  }
+  // One pass over the file finds every record of the user for the change.
+  records_ = file_.look_up(user);
+  if (records_.scan == passwd::UserRecords::Scan::failed) {
+    return platform::system_error(Step::kRead, describe());
+  }
+  records_user_ = user;
+  return records_.hash;
+}
+
+Status FileStore::replace(std::string_view user, std::string_view hash) {
+  if (user != records_user_) records_ = file_.look_up(user);
+  file_.set_hash(records_, hash);
+  if (!file_.save()) return platform::system_error(Step::kWrite, describe());
+  return {};
+}
+
+void FileStore::unlock() noexcept { lock_.release(); }
+
+Throttle& FileStore::throttle(const Attempt& attempt, const ThrottleLimits& limits) {
+  if (!throttle_) throttle_.emplace(path_, attempt.name, attempt.address, limits, attempt.now);
+  return *throttle_;
+}
+
+bool FileStore::throttled(const Attempt& attempt, const ThrottleLimits& limits) {
+  return throttle(attempt, limits).refuses();
+}
+
+void FileStore::count_failure(const Attempt& attempt, const ThrottleLimits& limits) {
+  throttle(attempt, limits).count_failure();
+}
+
+void FileStore::forget_failures(const Attempt& attempt, const ThrottleLimits& limits) {
+  throttle(attempt, limits).forget_name();
+}
+
+}  // namespace larkspur::store
