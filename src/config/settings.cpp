@@ -63,6 +63,19 @@ void read_row(const SettingRow& row, const IniFile& ini, ParsedSettings& out) {
       }
       return;
     }
+    case Reading::kYesNo: {
+      std::string folded = value;
+      for (char& c : folded) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      const bool yes = folded == "yes";
+      const bool no = folded == "no";
+      s.*row.flag_field = row.fallback == "yes";
+      if (yes || no) {
+        s.*row.flag_field = yes;
+      } else if (!value.empty()) {
+        out.problems.push_back({row.section, row.key, value, "neither yes nor no", true});
+      }
+      return;
+    }
     case Reading::kNumber: {
       long long number = 0;
       if (!row.fallback.empty())

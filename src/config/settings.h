@@ -48,6 +48,7 @@ enum class Text : unsigned char {
   change_password_ok,
   post_required,
   too_many_failures,
+  not_own_password,
   count_  // not a text
 };
 inline constexpr std::size_t kTextCount = static_cast<std::size_t>(Text::count_);
@@ -64,6 +65,7 @@ struct Settings {
   int max_failures = 0;
   int max_failures_per_address = 0;
   int failure_window = 0;  // seconds
+  bool own_password_only = false;
   // [html]: the configured text, else its default.
   std::string texts[kTextCount];
 
@@ -109,6 +111,7 @@ enum class Reading : unsigned char {
   kText,    // any text
   kAtoi,    // like atoi: white space, a sign, digits; anything else reads 0
   kNumber,  // strictly a whole number within [min, max]
+  kYesNo,   // strictly yes or no
 };
 
 // One key.
@@ -125,6 +128,7 @@ struct SettingRow {
   std::string Settings::*text_field = nullptr;
   int Settings::*number_field = nullptr;
   Text html = Text::count_;
+  bool Settings::*flag_field = nullptr;
 };
 
 // Every row, in documentation order.

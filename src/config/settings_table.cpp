@@ -12,18 +12,26 @@ namespace {
 using S = Settings;
 
 SettingRow path(std::string_view key, std::string S::*field, std::string_view summary) {
-  return {"path", key, Reading::kText, "", 0, 0, "", summary, field, nullptr, Text::count_};
+  return {"path", key, Reading::kText, "", 0, 0, "", summary, field, nullptr, Text::count_, nullptr};
 }
 
 SettingRow number(std::string_view key, Reading reading, int S::*field, std::string_view fallback,
                   long long min, long long max, std::string_view summary,
                   std::string_view alias = "") {
-  return {"setup", key, reading, fallback, min, max, alias, summary, nullptr, field, Text::count_};
+  return {"setup", key, reading, fallback, min, max, alias, summary, nullptr, field, Text::count_,
+          nullptr};
+}
+
+SettingRow flag(std::string_view key, bool S::*field, std::string_view fallback,
+                std::string_view summary) {
+  return {"setup", key, Reading::kYesNo, fallback, 0, 0, "", summary,
+          nullptr, nullptr, Text::count_, field};
 }
 
 SettingRow text(Text which, std::string_view key, std::string_view fallback,
                 std::string_view summary, std::string_view alias = "") {
-  return {"html", key, Reading::kText, fallback, 0, 0, alias, summary, nullptr, nullptr, which};
+  return {"html", key, Reading::kText, fallback, 0, 0, alias, summary, nullptr, nullptr, which,
+          nullptr};
 }
 
 std::vector<SettingRow> make_rows() {
@@ -35,7 +43,7 @@ std::vector<SettingRow> make_rows() {
       number("password_min_length", Reading::kAtoi, &S::password_min_length, "0", 0, 2147483647,
              "minimum length of a new password, in bytes", "pass_min_length"),
       {"setup", "hash", Reading::kText, "md5", 0, 0, "", "the scheme of new hashes", &S::hash,
-       nullptr, Text::count_},
+       nullptr, Text::count_, nullptr},
       number("hash_cost", Reading::kNumber, &S::hash_cost, "", 1, 999999999,
              "the cost of new hashes; empty: the scheme's default"),
       number("max_failures", Reading::kNumber, &S::max_failures, "10", 0, kMaxCount,
@@ -44,6 +52,8 @@ std::vector<SettingRow> make_rows() {
              kMaxCount, "the same per client address; 0: off"),
       number("failure_window", Reading::kNumber, &S::failure_window, "900", 1, kMaxWindow,
              "the window of both counts, in seconds"),
+      flag("own_password_only", &S::own_password_only, "no",
+           "yes: a visitor the web server logged in may change only that user's password"),
       text(Text::charset, "charset", "GB2312", "the character set the pages declare"),
       text(Text::layout, "layout", "classic", "classic or modern"),
       text(Text::lang, "lang", "en", "the modern pages' language"),
@@ -82,6 +92,9 @@ std::vector<SettingRow> make_rows() {
       text(Text::too_many_failures, "too_many_failures",
            "Too many failed attempts, please try again later",
            "the name or the address reached its limit of failed checks"),
+      text(Text::not_own_password, "not_own_password",
+           "You can change only your own password",
+           "the name is not the one the web server logged the visitor in as"),
   };
 }
 

@@ -23,6 +23,8 @@ struct EventTexts {
   std::string_view changed = ":changed password";
   std::string_view throttled = ":too many failed attempts";
   std::string_view not_post = "Change refused: not sent by POST";
+  // Not a guess: the visitor is logged in as another user.
+  std::string_view not_own_password = ":change refused: logged in as another user";
 };
 
 inline constexpr EventTexts kEvents{};

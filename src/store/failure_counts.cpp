@@ -98,6 +98,14 @@ void FailureCounts::forget(Kind kind, std::string_view key) {
   std::erase_if(entries_, [&](const Entry& e) { return e.kind == kind && e.key == key; });
 }
 
+void FailureCounts::withdraw(Kind kind, std::string_view key) {
+  key = capped(key);
+  const auto last = std::find_if(entries_.rbegin(), entries_.rend(), [&](const Entry& e) {
+    return e.kind == kind && e.key == key;
+  });
+  if (last != entries_.rend()) entries_.erase(std::next(last).base());
+}
+
 void FailureCounts::prune(std::time_t now, int window) {
   std::erase_if(entries_, [&](const Entry& e) { return !within(e.time, now, window); });
   if (entries_.size() > kMaxEntries) {
@@ -151,8 +159,15 @@ void Throttle::count_failure() {
 }
 
 void Throttle::forget_name() {
-  if (counts_.count(FailureCounts::Kind::kName, name_, now_, limits_.window_seconds) == 0) return;
+  const bool name_counted =
+      counts_.count(FailureCounts::Kind::kName, name_, now_, limits_.window_seconds) > 0;
+  const bool address_counted =
+      !address_.empty() && counts_.count(FailureCounts::Kind::kAddress, address_, now_,
+                                         limits_.window_seconds) > 0;
+  if (!name_counted && !address_counted) return;
   counts_.forget(FailureCounts::Kind::kName, name_);
+  // The check was counted before it ran; a success takes that back.
+  if (address_counted) counts_.withdraw(FailureCounts::Kind::kAddress, address_);
   save();
 }
 

@@ -33,6 +33,8 @@ class FailureCounts {
   int count(Kind kind, std::string_view key, std::time_t now, int window) const;
   void add(Kind kind, std::string_view key, std::time_t now);
   void forget(Kind kind, std::string_view key);
+  // Takes back the latest failure of `key`.
+  void withdraw(Kind kind, std::string_view key);
   // Drops what lies outside the window, then the oldest beyond kMaxEntries.
   void prune(std::time_t now, int window);
   std::size_t size() const { return entries_.size(); }
@@ -60,7 +62,8 @@ class Throttle {
   bool refuses() const;
   // A failed check of the old password (no such user, or a wrong one).
   void count_failure();
-  // A successful change clears the name's count.
+  // A successful check clears the name's count and takes back the failure
+  // counted for this attempt from the address.
   void forget_name();
 
   static std::string file_path(std::string_view auth_user_file);

@@ -12,6 +12,8 @@ FileStore::FileStore(std::string auth_user_file) : path_(std::move(auth_user_fil
 std::string FileStore::describe() const { return "the AuthUserFile " + path_; }
 
 Status FileStore::lock(std::chrono::milliseconds timeout) {
+  // The counts are read again under each lock: others may have changed them.
+  throttle_.reset();
   const std::string lock_name = "the update lock " + platform::UpdateLock::lock_file_path(path_);
   switch (lock_.open()) {
     case platform::UpdateLock::OpenResult::kOpened:

@@ -3,16 +3,24 @@
 // the AuthUserFile, a DBM file or a database. The transaction talks to this
 // interface and to nothing else of the store.
 //
-// A change runs:  lock(timeout)  ->  look_up(user)  ->  replace(user, hash)
-// -> unlock(). The lock is whatever keeps two changes of the store apart: a
-// lock file beside a file, or a database transaction whose reads are locked
-// against a concurrent change. replace() makes the new hash durable before it
-// returns (file replaced and synced, or transaction committed); unlock()
-// gives everything up, dropping (rolling back) what was not made durable.
-// A store whose transaction spans lock to unlock allows one replace() per lock.
+// A change runs in two short holds of the lock and a hash check between them,
+// which never holds the lock (a costly hash must not stall other changes):
+//   lock -> throttled? -> count_failure -> unlock           (the guess counts)
+//   look_up -> verify the old password                      (no lock)
+//   lock -> look_up, still the verified hash? -> replace -> forget_failures
+//        -> unlock
+// The lock is whatever keeps two changes of the store apart: a lock file
+// beside a file, or a database transaction whose reads are locked against a
+// concurrent change. look_up without the lock sees one whole version of the
+// store. replace() makes the new hash durable before it returns (file
+// replaced and synced, or transaction committed); unlock() gives everything
+// up, dropping (rolling back) what was not made durable. A store whose
+// transaction spans lock to unlock allows one replace() per lock.
 //
 // The store also keeps the failed checks of old passwords, so that every
-// front end sharing it shares one limit.
+// front end sharing it shares one limit. count_failure and forget_failures
+// are durable when they return, whatever unlock drops: a check killed while
+// it runs has been counted already.
 #pragma once
 
 #include <chrono>
@@ -55,7 +63,7 @@ class UserStore {
   virtual Status lock(std::chrono::milliseconds timeout) = 0;
 
   // The user's current hash (the first record's), or the empty text when
-  // there is no such user.
+  // there is no such user. Under the lock or not.
   virtual Result<std::string> look_up(std::string_view user) = 0;
 
   // Gives every record of `user` the new hash and makes it durable. On an
@@ -70,6 +78,8 @@ class UserStore {
   // or written loses counts, never a change: these do not fail.
   virtual bool throttled(const Attempt& attempt, const ThrottleLimits& limits) = 0;
   virtual void count_failure(const Attempt& attempt, const ThrottleLimits& limits) = 0;
+  // A check succeeded: the name's count is cleared and the failure counted
+  // for this attempt is taken back from the address.
   virtual void forget_failures(const Attempt& attempt, const ThrottleLimits& limits) = 0;
 };
 

@@ -173,50 +173,6 @@ std::optional<Outcome> check_new_password(const Request& rq, const Secrets& s,
   return std::nullopt;
 }
 
-// Everything that must happen under the lock, up to the durable new hash.
-Outcome update_store(const Request& rq, store::UserStore& users, Secrets& s,
-                     const passwd::HashChoice& choice) {
-  const std::string user(s.name.data());
-  // The name came from the visitor: escaped for HTML on the page, and its
-  // control bytes escaped in the log, where they could forge a line.
-  const std::string shown = html_escape(user);
-  const std::string logged = logging::escape_log_text(user);
-
-  const platform::Result<std::string> found = users.look_up(user);
-  if (!found) {
-    platform::diagnose(failure_line(found.error()));
-    return no_store(rq);
-  }
-  const std::string& stored = found.value();
-  // An unknown name gets the page of a wrong password, so that the page does
-  // not tell which names exist; the log still tells them apart.
-  const std::string incorrect = shown + ":" + rq.text(Text::old_password_error);
-  if (stored.empty()) {
-    return Outcome{incorrect, logged + std::string(kEvents.no_such_user), false, true};
-  }
-  if (!passwd::password_matches(s.old_password.data(), stored.c_str())) {
-    return Outcome{incorrect, logged + std::string(kEvents.wrong_old_password), false, true};
-  }
-  const passwd::Scheme scheme = passwd::scheme_for(choice, stored);
-  const std::size_t longest = passwd::longest_new_password(scheme);
-  if (std::strlen(s.new_password.data()) > longest) return as_outcome(too_long(rq, longest));
-  // A hash that could not be made must not replace the old one: that would
-  // lock the user out, so it counts as a failed rewrite.
-  const bool encoded = passwd::encode_password(s.new_password.data(), scheme, choice.cost,
-                                               s.hash.data(), s.hash.size()) == 0 &&
-                       s.hash[0] != '\0';
-  if (!encoded) {
-    platform::diagnose("cannot make a hash of the new password");
-    return change_failed(rq, user);
-  }
-  if (const platform::Status saved = users.replace(user, s.hash.data()); !saved) {
-    platform::diagnose(failure_line(saved.error()));
-    return change_failed(rq, user);
-  }
-  return Outcome{shown + ":" + rq.text(Text::change_password_ok),
-                 logged + std::string(kEvents.changed), true};
-}
-
 // Releases the store's lock on every way out.
 class LockHeld {
  public:
@@ -229,6 +185,101 @@ class LockHeld {
   store::UserStore& users_;
 };
 
+// A visitor the web server logged in changes only their own password, when
+// the administrator says so: a guess at another name is refused unchecked.
+std::optional<Outcome> check_own_name(const Request& rq, const Secrets& s) {
+  if (!rq.settings.own_password_only || rq.env.REMOTE_USER.empty()) return std::nullopt;
+  if (rq.env.REMOTE_USER == s.name.data()) return std::nullopt;
+  return Outcome{rq.text(Text::not_own_password),
+                 logging::escape_log_text(s.name.data()) + std::string(kEvents.not_own_password)};
+}
+
+// The attempt counts as a failure before its hash is checked, so that a
+// check killed while it runs still counts. Empty when the check may go on.
+std::optional<Outcome> count_attempt(const Request& rq, store::UserStore& users,
+                                     const store::Attempt& attempt,
+                                     const store::ThrottleLimits& limits) {
+  if (const platform::Status locked = users.lock(kLockTimeout); !locked) {
+    return lock_failed(rq, locked.error());
+  }
+  const LockHeld held(users);
+  if (users.throttled(attempt, limits)) {
+    return Outcome{rq.text(Text::too_many_failures),
+                   logging::escape_log_text(attempt.name) + std::string(kEvents.throttled)};
+  }
+  users.count_failure(attempt, limits);
+  return std::nullopt;
+}
+
+// What the old password was checked against: the hash as stored.
+struct Checked {
+  std::optional<Outcome> refused;  // set when the check failed
+  std::string stored;
+};
+
+// Checks the old password without the lock: the store is only ever replaced
+// whole, so a read sees one whole version. An unknown name costs what a wrong
+// password costs, so that timing does not tell which names exist.
+Checked check_old_password(const Request& rq, store::UserStore& users, Secrets& s,
+                           const passwd::HashChoice& choice) {
+  const std::string user(s.name.data());
+  const platform::Result<std::string> found = users.look_up(user);
+  if (!found) {
+    platform::diagnose(failure_line(found.error()));
+    return {no_store(rq), {}};
+  }
+  // An unknown name gets the page of a wrong password, so that the page does
+  // not tell which names exist; the log still tells them apart.
+  const std::string incorrect = html_escape(user) + ":" + rq.text(Text::old_password_error);
+  const std::string logged = logging::escape_log_text(user);
+  if (found.value().empty()) {
+    const passwd::Scheme scheme = passwd::scheme_for(choice, "");
+    passwd::encode_password(s.old_password.data(), scheme, choice.cost, s.hash.data(),
+                            s.hash.size());
+    return {Outcome{incorrect, logged + std::string(kEvents.no_such_user), false, true}, {}};
+  }
+  if (!passwd::password_matches(s.old_password.data(), found.value().c_str())) {
+    return {Outcome{incorrect, logged + std::string(kEvents.wrong_old_password), false, true},
+            {}};
+  }
+  return {std::nullopt, found.value()};
+}
+
+// Stores the new hash if the user's hash is still the one that was checked.
+// The page and the log line are written while the lock is held, so that
+// lines of concurrent changes follow the order in which they were applied.
+void store_new_hash(const Request& rq, store::UserStore& users, const Secrets& s,
+                    const std::string& checked, const store::Attempt& attempt,
+                    const store::ThrottleLimits& limits) {
+  const std::string user(s.name.data());
+  if (const platform::Status locked = users.lock(kLockTimeout); !locked) {
+    report(rq, lock_failed(rq, locked.error()));
+    return;
+  }
+  const LockHeld held(users);
+  users.forget_failures(attempt, limits);
+  const platform::Result<std::string> found = users.look_up(user);
+  if (!found) {
+    platform::diagnose(failure_line(found.error()));
+    report(rq, no_store(rq));
+    return;
+  }
+  // Changed by another request since the check: that change stands.
+  if (found.value() != checked) {
+    platform::diagnose("the hash of " + logging::escape_log_text(user) + " in " +
+                       users.describe() + " changed while its old password was checked");
+    report(rq, change_failed(rq, user));
+    return;
+  }
+  if (const platform::Status saved = users.replace(user, s.hash.data()); !saved) {
+    platform::diagnose(failure_line(saved.error()));
+    report(rq, change_failed(rq, user));
+    return;
+  }
+  report(rq, Outcome{html_escape(user) + ":" + rq.text(Text::change_password_ok),
+                     logging::escape_log_text(user) + std::string(kEvents.changed), true});
+}
+
 }  // namespace
 
 void change_password(const Request& rq, store::UserStore* users) {
@@ -239,6 +290,12 @@ void change_password(const Request& rq, store::UserStore* users) {
   const bool confirmation_cut =
       cgi::form_get_value(rq.form, "p2", s.confirmation) == cgi::FORM_TRUNCATED;
 
+  if (s.name[0] != '\0') {
+    if (std::optional<Outcome> refused = check_own_name(rq, s)) {
+      report(rq, *refused);
+      return;
+    }
+  }
   if (std::optional<Outcome> refused = check_request(rq, s, new_cut || confirmation_cut)) {
     report(rq, *refused);
     return;
@@ -256,25 +313,37 @@ void change_password(const Request& rq, store::UserStore* users) {
     report(rq, no_store(rq));
     return;
   }
-  if (const platform::Status locked = users->lock(kLockTimeout); !locked) {
-    report(rq, lock_failed(rq, locked.error()));
-    return;
-  }
-  const LockHeld held(*users);
-  // The page and the log line are written while the lock is held, so that
-  // lines of concurrent changes follow the order in which they were applied.
-  const store::ThrottleLimits limits{rq.settings.max_failures, rq.settings.max_failures_per_address,
+  const store::ThrottleLimits limits{rq.settings.max_failures,
+                                     rq.settings.max_failures_per_address,
                                      rq.settings.failure_window};
   const store::Attempt attempt{s.name.data(), rq.env.REMOTE_ADDR, std::time(nullptr)};
-  if (users->throttled(attempt, limits)) {
-    report(rq, {rq.text(Text::too_many_failures),
-                logging::escape_log_text(s.name.data()) + std::string(kEvents.throttled)});
+  if (std::optional<Outcome> refused = count_attempt(rq, *users, attempt, limits)) {
+    report(rq, *refused);
     return;
   }
-  const Outcome outcome = update_store(rq, *users, s, choice);
-  if (outcome.failed_check) users->count_failure(attempt, limits);
-  if (outcome.plain) users->forget_failures(attempt, limits);
-  report(rq, outcome);
+  Checked checked = check_old_password(rq, *users, s, choice);
+  if (checked.refused) {
+    report(rq, *checked.refused);
+    return;
+  }
+  const passwd::Scheme scheme = passwd::scheme_for(choice, checked.stored);
+  const std::size_t longest = passwd::longest_new_password(scheme);
+  if (std::strlen(s.new_password.data()) > longest) {
+    report(rq, as_outcome(too_long(rq, longest)));
+    return;
+  }
+  // A hash that could not be made must not replace the old one: that would
+  // lock the user out, so it counts as a failed rewrite. Made before the
+  // lock is taken, as no hash is computed under it.
+  const bool encoded = passwd::encode_password(s.new_password.data(), scheme, choice.cost,
+                                               s.hash.data(), s.hash.size()) == 0 &&
+                       s.hash[0] != '\0';
+  if (!encoded) {
+    platform::diagnose("cannot make a hash of the new password");
+    report(rq, change_failed(rq, s.name.data()));
+    return;
+  }
+  store_new_hash(rq, *users, s, checked.stored, attempt, limits);
 }
 
 }  // namespace larkspur::web

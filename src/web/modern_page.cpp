@@ -143,11 +143,19 @@ void write_modern_form(const Request& request) {
   out << "\">\n";
 
   const int min_length = request.settings.password_min_length;
+  const bool own_name_only =
+      request.settings.own_password_only && !request.env.REMOTE_USER.empty();
   for (const Input& input : kInputs) {
     out << "<div class=\"field\"><label for=\"" << input.name << "\">";
     write_text(out, request.text(input.label));
     out << "</label>\n<input type=\"" << input.type << "\" id=\"" << input.name << "\" name=\""
         << input.name << "\" autocomplete=\"" << input.autocomplete << "\"";
+    // Only one's own password can change: the name is the logged-in one.
+    if (input.type == "text" && own_name_only) {
+      out << " value=\"";
+      cgi::write_attr_escaped(request.env.REMOTE_USER);
+      out << "\" readonly";
+    }
     if (input.type == "text") out << " autocapitalize=\"none\" spellcheck=\"false\"";
     out << " required";
     if (input.new_password) {
