@@ -102,11 +102,12 @@ mkdir -p build/recipes/release build/release
 mkdir -p "$work/bin"
 cat >"$work/bin/systemctl" <<'SH'
 #!/bin/sh
+running() { [ -s "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 case "$1 $2" in
   "reload apache2" | "restart apache2" | "start apache2")
-    if [ -f /run/apache2/apache2.pid ]; then exec apache2ctl graceful; else exec apache2ctl start; fi ;;
+    if running /run/apache2/apache2.pid; then exec apache2ctl graceful; else exec apache2ctl start; fi ;;
   "reload nginx" | "restart nginx" | "start nginx")
-    if [ -f /run/nginx.pid ]; then exec nginx -s reload; else exec nginx; fi ;;
+    if running /run/nginx.pid; then exec nginx -s reload; else exec nginx; fi ;;
 esac
 echo "systemctl $*: not available to the recipe test" >&2
 exit 1
