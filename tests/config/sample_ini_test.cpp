@@ -22,22 +22,23 @@ struct Key {
   auto operator<=>(const Key&) const = default;
 };
 
-// Each row of the README's key table.
-std::set<Key> readme_keys() {
-  const std::string readme = test::read_file(kSource + "/README.md");
+// Each row of the key table of the configuration reference.
+std::set<Key> reference_keys() {
+  const std::string reference = test::read_file(kSource + "/docs/configuration.md");
   const std::regex row(R"(\n\| ([a-z]+) \| ([a-z_0-9]+) \|)");
   std::set<Key> keys;
-  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row);
+  for (auto it = std::sregex_iterator(reference.begin(), reference.end(), row);
        it != std::sregex_iterator(); ++it) {
     keys.insert({(*it)[1].str(), (*it)[2].str()});
   }
   return keys;
 }
 
-// "section_____***_______key" for each row of the README's key table.
+// "section_____***_______key" for each row of that key table.
 std::set<std::string> documented_keys() {
   std::set<std::string> keys;
-  for (const Key& k : readme_keys()) keys.insert(k.section + std::string(IniFile::kJoiner) + k.key);
+  for (const Key& k : reference_keys())
+    keys.insert(k.section + std::string(IniFile::kJoiner) + k.key);
   return keys;
 }
 
@@ -65,11 +66,11 @@ TEST(SampleIni, ApacheChecksLoginsAgainstTheFileItEdits) {
   EXPECT_FALSE(std::regex_search(conf, std::regex(R"(\n\s*ScriptAlias\s)")));
 }
 
-// Every key of the README's table is described under its section in the man
+// Every key of the reference's table is described under its section in the man
 // page, so that a key added to one is not forgotten in the other.
-TEST(ManPage, DescribesEveryKeyOfTheReadme) {
+TEST(ManPage, DescribesEveryKeyOfTheReference) {
   const std::string man = test::read_file(kSource + "/docs/larkspur.cgi.8");
-  const std::set<Key> keys = readme_keys();
+  const std::set<Key> keys = reference_keys();
   ASSERT_GT(keys.size(), 15u);
   for (const Key& k : keys) {
     const auto section = man.find("\n.SS \"Section " + k.section + "\"\n");

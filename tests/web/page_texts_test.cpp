@@ -12,14 +12,15 @@
 namespace larkspur::web {
 namespace {
 
-// The README's rows "| html | key | meaning | default |", as key -> default;
+// The configuration reference's rows "| html | key | meaning | default |", as key -> default;
 // "empty" stands for the empty text, and a note in brackets after the
 // default is left out. A default may end in a blank, which then stands
 // before the closing " |".
-std::map<std::string, std::string> readme_html_defaults() {
-  const std::string readme = test::read_file(std::string(LARKSPUR_SOURCE_DIR) + "/README.md");
+std::map<std::string, std::string> reference_html_defaults() {
+  const std::string reference =
+      test::read_file(std::string(LARKSPUR_SOURCE_DIR) + "/docs/configuration.md");
   std::map<std::string, std::string> defaults;
-  std::string_view rest = readme;
+  std::string_view rest = reference;
   constexpr std::string_view kRowStart = "\n| html | ";
   for (std::size_t at = rest.find(kRowStart); at != std::string_view::npos;
        at = rest.find(kRowStart)) {
@@ -36,12 +37,12 @@ std::map<std::string, std::string> readme_html_defaults() {
   return defaults;
 }
 
-TEST(PageTexts, TheReadmeTableListsEveryKeyWithItsDefault) {
+TEST(PageTexts, TheReferenceTableListsEveryKeyWithItsDefault) {
   std::map<std::string, std::string> table;
   for (const PageText& text : kPageTexts) {
     EXPECT_TRUE(table.emplace(text.key, text.fallback).second) << "twice: " << text.key;
   }
-  EXPECT_EQ(readme_html_defaults(), table);
+  EXPECT_EQ(reference_html_defaults(), table);
 }
 
 TEST(PageTexts, LookupFindsTheRowAtCompileTime) {
