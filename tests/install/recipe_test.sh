@@ -50,6 +50,13 @@ block_at() {
 unmarked=$(marks | awk -F'\t' '$1 == "unmarked" { print $2 }')
 [ -z "$unmarked" ] || fail "docs/install.md: blocks at lines $(echo $unmarked) carry no run mark"
 
+# The README's short form of each recipe: every command in it is one of the guide's.
+while IFS= read -r command; do
+  grep -qxF -- "$command" <(sed 's/ *#.*//; s/ && /\n/g' "$guide") ||
+    fail "README.md: '$command' is no command of docs/install.md"
+done < <(sed -n '/^## Installing$/,/^## [^I]/p' README.md | sed -n 's/^    //p' |
+  sed 's/ *#.*//; s/ && /\n/g' | sed '/^$/d')
+
 # The recipe and its undo as scripts: a step followed by an output block has
 # its standard output compared with it.
 work=$(mktemp -d /tmp/larkspur-recipe-XXXXXX)
