@@ -120,7 +120,10 @@ echo "systemctl $*: not available to the recipe test" >&2
 exit 1
 SH
 chmod 0755 "$work/bin/systemctl"
+# What the newcomer types: the first password, twice, to htpasswd; and "yes"
+# to apt's questions.
 printf 'first-password-1\nfirst-password-1\n' >"$work/typed"
+echo 'APT::Get::Assume-Yes "true";' >"$work/apt.conf"
 
 # What the recipe must have made: a site where alice changes her password.
 cat >"$work/use.sh" <<'SH'
@@ -192,7 +195,7 @@ mkdir -p /run/lock
 mount --bind "$source/build/recipes/release" "$source/build/release"
 ip link set lo up
 export PATH=$work/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-export DEBIAN_FRONTEND=noninteractive
+export DEBIAN_FRONTEND=noninteractive APT_CONFIG=$work/apt.conf
 cd "$source"
 errors=/var/log/apache2/error.log
 [ "$name" != nginx ] || errors=/var/log/nginx/error.log
