@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The Debian package on this machine: build it, lintian, install it, serve
-# it from a private Apache that includes the installed configuration,
+# The Debian package on this machine: build it, lintian, follow the
+# installation guide's recipe for it (tests/install/recipe_test.sh), install
+# it, serve it from a private Apache that includes the installed configuration,
 # change a password through it, run --check as www-data, then purge it and
 # check that nothing of it is left outside /var/lib/larkspur.
 #
@@ -82,13 +83,17 @@ if dpkg-query -W -f='${Status}' larkspur 2>/dev/null | grep -q installed; then
   fail "larkspur is already installed on this machine; purge it first"
 fi
 
-step "build"
-deb=$(scripts/package) || fail "scripts/package failed"
+step "build, with the installation guide's commands"
+deb=$(bash <(tests/install/recipe_test.sh --script package-build) | tail -n 1) ||
+  fail "the guide's build of the package failed"
 deb=$source/$deb
 
 step "lintian"
 lintian --fail-on error,warning "$deb" 2>&1 | grep -v 'root privileges' || true
 lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || fail "lintian reports errors or warnings"
+
+step "the installation guide's recipe, in namespaces of its own"
+tests/install/recipe_test.sh package 9>&- || fail "the guide's package recipe"
 
 step "install"
 # Which of the package's paths were there before: those must stay.
