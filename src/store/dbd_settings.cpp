@@ -6,6 +6,7 @@
 #include "config/ini_file.h"
 
 namespace larkspur::store {
+#ifndef _WIN32
 namespace {
 
 // The number of %s in `query`, or -1 when it holds any other % form: the
@@ -39,6 +40,7 @@ void check_query(std::vector<std::string>& problems, std::string_view key, std::
 }
 
 }  // namespace
+#endif
 
 DbdSettings dbd_settings() {
   const config::IniFile& ini = config::ini_file();
