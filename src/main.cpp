@@ -10,6 +10,7 @@
 #include "platform/confine.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
+#include "rules/new_password_rules.h"
 #include "web/config_check.h"
 #include "web/pages.h"
 
@@ -23,6 +24,7 @@ void confine_to_configured_files(const larkspur::config::IniFile& ini) {
       .auth_user_file = ini.get("path", "auth_user_file"),
       .log_file = ini.get("path", "log_file"),
       .temp_dir = larkspur::platform::temp_dir(),
+      .read_only = larkspur::rules::files_read(larkspur::rules::read_rule_settings(ini).settings),
   });
 #else
   (void)ini;

@@ -26,6 +26,7 @@
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
+#include "web/rule_refusals.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -211,6 +212,13 @@ void change_password() {
   passwd::HashChoice choice;
   if (std::optional<Outcome> refused = check_new_password(s, choice)) {
     report(*refused);
+    return;
+  }
+  // The rules before the lock: the AuthUserFile is never read for a
+  // refused new password.
+  if (std::optional<Refusal> refused = refuse_by_rules(
+          rules::rule_settings(), s.name.data(), s.old_password.data(), s.new_password.data())) {
+    report(as_outcome(std::move(*refused)));
     return;
   }
 

@@ -14,6 +14,7 @@
 #include "web/charset.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
+#include "web/rule_refusals.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -143,6 +144,9 @@ void write_modern_form() {
   out << "\">\n";
 
   const int min_length = parse_min_length(config::ini_file().get("setup", "password_min_length"));
+  // The rules, when any beyond the length are set, under the new-password
+  // box, which names them as its description.
+  const std::string rules_shown = rules_in_force(rules::rule_settings(), min_length);
   for (const Input& input : kInputs) {
     out << "<div class=\"field\"><label for=\"" << input.name << "\">";
     write_text(out, page_text(input.label));
@@ -153,6 +157,13 @@ void write_modern_form() {
     if (input.new_password) {
       if (min_length > 0) out << " minlength=\"" << min_length << "\"";
       out << " maxlength=\"" << longest_new_password() << "\"";
+    }
+    if (input.name == "p1" && !rules_shown.empty()) {
+      out << " aria-describedby=\"p1-rules\"><p id=\"p1-rules\" "
+             "style=\"margin:.375rem 0 0;color:var(--muted)\">";
+      write_text(out, rules_shown);
+      out << "</p></div>\n";
+      continue;
     }
     out << "></div>\n";
   }
