@@ -261,8 +261,10 @@ platform::Result<CorpusSurvey> sample(Corpus& corpus) {
   };
   std::uint64_t sampled_bytes = 0;
   std::uint64_t sampled_lines = 0;
+  std::uint64_t covered = 0;  // samples never go back over lines already checked
   for (int i = 0; i < kSamples; ++i) {
-    const std::uint64_t at = corpus.size() / kSamples * static_cast<std::uint64_t>(i);
+    const std::uint64_t at =
+        std::max(covered, corpus.size() / kSamples * static_cast<std::uint64_t>(i));
     const std::string where = "near byte " + std::to_string(at);
     platform::Result<Corpus::Line> first = corpus.line_from(at);
     if (!first) return first.error();
@@ -273,6 +275,7 @@ platform::Result<CorpusSurvey> sample(Corpus& corpus) {
     if (!second) return second.error();
     if (second.value().start >= corpus.size()) break;
     if (!check(second.value().text, where)) return survey;
+    covered = second.value().start + second.value().text.size() + 1;
     sampled_bytes += second.value().start - first.value().start;
     ++sampled_lines;
   }
