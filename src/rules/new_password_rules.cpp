@@ -19,12 +19,6 @@ Verdict check_new_password(const RuleSettings& settings, std::string_view user,
         break;
     }
   }
-  if (!settings.password_quality.empty()) {
-    platform::Result<std::string> refusal =
-        quality_refusal(settings.password_quality, user, old_password, new_password);
-    if (!refusal) return {Rule::kUnchecked, {}, refusal.error()};
-    if (!refusal.value().empty()) return {Rule::kQuality, std::move(refusal.value()), {}};
-  }
   if (!settings.breached_passwords.empty()) {
     platform::Result<std::uint64_t> count =
         breached_count(settings.breached_passwords, sha1_hex(new_password));
@@ -32,6 +26,12 @@ Verdict check_new_password(const RuleSettings& settings, std::string_view user,
     if (count.value() >= static_cast<std::uint64_t>(settings.breached_min_count)) {
       return {Rule::kBreached, {}, {}};
     }
+  }
+  if (!settings.password_quality.empty()) {
+    platform::Result<std::string> refusal =
+        quality_refusal(settings.password_quality, user, old_password, new_password);
+    if (!refusal) return {Rule::kUnchecked, {}, refusal.error()};
+    if (!refusal.value().empty()) return {Rule::kQuality, std::move(refusal.value()), {}};
   }
   return {};
 }

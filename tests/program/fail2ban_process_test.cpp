@@ -16,7 +16,7 @@ TEST(Fail2ban, FilterMatchesGuessesAndThrottleWithTheirAddresses) {
   Site site;
   site.write_ini(
       "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n"
-      "[setup]\npassword_min_length=2\nmax_failures=2\n");
+      "[setup]\npassword_min_length=2\nmax_failures=2\npassword_context=yes\n");
   write_file(site.auth_file(), htpasswd_line("alice", "old-secret") + "\n" +
                                    htpasswd_line("b]ob", "pw") + "\n");
   struct Request {
@@ -34,6 +34,8 @@ TEST(Fail2ban, FilterMatchesGuessesAndThrottleWithTheirAddresses) {
       {"192.0.2.1", "", change_body("", "x", "n1", "n1"), false},
       {"192.0.2.1", "", change_body("alice", "x", "n", "n"), false},
       {"192.0.2.1", "", "chgpasswd=1", false},  // sent as GET below
+      // A weak new password is refused, but is no guess.
+      {"192.0.2.1", "", change_body("alice", "x", "my-alice", "my-alice"), false},
   };
   std::multiset<std::string> expected;
   for (const Request& r : requests) {
