@@ -87,7 +87,7 @@ int search(const char* path, std::uint64_t lines, int rounds, bool cold) {
   for (int r = cold ? 0 : -64; r < rounds; ++r) {
     // Half the searches find their line, half fall between two lines.
     // Hot: the same 64 searches again and again, after a first pass.
-    std::mt19937_64 same(r % 64);
+    std::mt19937_64 same(static_cast<std::uint64_t>((r % 64 + 64) % 64));
     std::string hash = key((cold ? random() : same()) % lines, lines);
     if ((r & 1) != 0) hash[39] = hash[39] == 'F' ? 'E' : 'F';
     if (cold) {
