@@ -165,7 +165,7 @@ function siteBase() {
 
 // A fresh site with its own Apache, stopped and removed when test `t` ends.
 // `charset` goes into [html] when given; `layout: 'modern'` too.
-export async function startSite(t, { minLength = 4, charset, layout } = {}) {
+export async function startSite(t, { minLength = 4, charset, layout, setup = [] } = {}) {
   if (!CGI) throw new Error('LARKSPUR_CGI must name the built larkspur.cgi');
   const root = mkdtempSync(join(siteBase(), 'larkspur-e2e-'));
   // Apache's children and the CGI run as www-data when we are root.
@@ -180,6 +180,7 @@ export async function startSite(t, { minLength = 4, charset, layout } = {}) {
       const args = [SITE_SCRIPT, '--cgi', CGI, '--port', String(port), '--min-length', String(minLength)];
       if (charset) args.push('--charset', charset);
       if (layout) args.push('--layout', layout);
+      for (const line of setup) args.push('--setup', line);
       execFileSync('bash', [...args, dir], { stdio: 'pipe' });
       const child = spawn('bash', ['-c', RUNNER, 'apache-runner', APACHE, join(dir, 'httpd.conf'),
         String(process.pid)], { stdio: ['ignore', 'inherit', 'inherit'] });

@@ -15,6 +15,7 @@
 #include "platform/diagnose.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
+#include "rules/new_password_rules.h"
 #include "store/file_store.h"
 #include "web/pages.h"
 
@@ -30,6 +31,7 @@ void confine_to_configured_files(const larkspur::config::Settings& settings) {
       .auth_user_file = settings.auth_user_file,
       .log_file = settings.log_file,
       .temp_dir = larkspur::platform::temp_dir(),
+      .read_only = larkspur::rules::files_read(larkspur::rules::rule_settings(settings)),
   });
 #else
   (void)settings;

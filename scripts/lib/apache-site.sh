@@ -26,11 +26,11 @@ set -euo pipefail
 
 usage() {
   echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME]" \
-    "[--layout classic|modern] [--hash SCHEME] DIR" >&2
+    "[--layout classic|modern] [--hash SCHEME] [--setup 'KEY = VALUE']... DIR" >&2
   exit 2
 }
 
-cgi='' port='' min_length=4 charset='' layout=classic hash='' dir=
+cgi='' port='' min_length=4 charset='' layout=classic hash='' dir= setup=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --cgi) cgi=${2:-}; shift 2 || usage ;;
@@ -39,6 +39,7 @@ while [ $# -gt 0 ]; do
     --charset) charset=${2:-}; shift 2 || usage ;;
     --layout) layout=${2:-}; shift 2 || usage ;;
     --hash) hash=${2:-}; shift 2 || usage ;;
+    --setup) setup+=("${2:-}"); shift 2 || usage ;;
     -*) usage ;;
     *) [ -z "$dir" ] || usage; dir=$1; shift ;;
   esac
@@ -80,6 +81,7 @@ max_failures_per_address = 30
 failure_window = 900
 INI
 [ -z "$hash" ] || echo "hash = $hash" >>"$dir/cgi-bin/larkspur.cgi.ini"
+for line in ${setup[@]+"${setup[@]}"}; do echo "$line" >>"$dir/cgi-bin/larkspur.cgi.ini"; done
 cat >>"$dir/cgi-bin/larkspur.cgi.ini" <<INI
 [html]
 title = Change your password

@@ -49,6 +49,14 @@ enum class Text : unsigned char {
   post_required,
   too_many_failures,
   not_own_password,
+  password_same_as_old,
+  password_holds_name,
+  password_too_weak,
+  password_breached,
+  rules_min_length,
+  rules_characters,
+  rules_not_common,
+  rules_not_context,
   count_  // not a text
 };
 inline constexpr std::size_t kTextCount = static_cast<std::size_t>(Text::count_);
@@ -66,6 +74,10 @@ struct Settings {
   int max_failures_per_address = 0;
   int failure_window = 0;  // seconds
   bool own_password_only = false;
+  bool password_context = false;
+  std::string password_quality;    // a pwquality configuration file; empty: off
+  std::string breached_passwords;  // a sorted SHA1:COUNT list; empty: off
+  int breached_min_count = 0;
   // [html]: the configured text, else its default.
   std::string texts[kTextCount];
 

@@ -12,26 +12,27 @@ namespace {
 using S = Settings;
 
 SettingRow path(std::string_view key, std::string S::*field, std::string_view summary) {
-  return {"path", key, Reading::kText, "", 0, 0, "", summary, field, nullptr, Text::count_, nullptr};
+  return {"path",  key,   Reading::kText, "",           0,      0, "",
+          summary, field, nullptr,        Text::count_, nullptr};
 }
 
 SettingRow number(std::string_view key, Reading reading, int S::*field, std::string_view fallback,
                   long long min, long long max, std::string_view summary,
                   std::string_view alias = "") {
-  return {"setup", key, reading, fallback, min, max, alias, summary, nullptr, field, Text::count_,
-          nullptr};
+  return {"setup", key,     reading, fallback, min,          max,
+          alias,   summary, nullptr, field,    Text::count_, nullptr};
 }
 
 SettingRow flag(std::string_view key, bool S::*field, std::string_view fallback,
                 std::string_view summary) {
-  return {"setup", key, Reading::kYesNo, fallback, 0, 0, "", summary,
-          nullptr, nullptr, Text::count_, field};
+  return {"setup", key,     Reading::kYesNo, fallback,     0,    0, "",
+          summary, nullptr, nullptr,         Text::count_, field};
 }
 
 SettingRow text(Text which, std::string_view key, std::string_view fallback,
                 std::string_view summary, std::string_view alias = "") {
-  return {"html", key, Reading::kText, fallback, 0, 0, alias, summary, nullptr, nullptr, which,
-          nullptr};
+  return {"html", key,     Reading::kText, fallback, 0,     0,
+          alias,  summary, nullptr,        nullptr,  which, nullptr};
 }
 
 std::vector<SettingRow> make_rows() {
@@ -54,6 +55,16 @@ std::vector<SettingRow> make_rows() {
              "the window of both counts, in seconds"),
       flag("own_password_only", &S::own_password_only, "no",
            "yes: a visitor the web server logged in may change only that user's password"),
+      flag("password_context", &S::password_context, "no",
+           "yes: refuse the old password again, or one holding the user name"),
+      {"setup", "password_quality", Reading::kText, "", 0, 0, "",
+       "a pwquality configuration file that new passwords must pass", &S::password_quality, nullptr,
+       Text::count_, nullptr},
+      {"setup", "breached_passwords", Reading::kText, "", 0, 0, "",
+       "a sorted SHA1:COUNT list of breached passwords", &S::breached_passwords, nullptr,
+       Text::count_, nullptr},
+      number("breached_min_count", Reading::kNumber, &S::breached_min_count, "1", 1, 2147483647,
+             "sightings in breached_passwords that refuse a password"),
       text(Text::charset, "charset", "GB2312", "the character set the pages declare"),
       text(Text::layout, "layout", "classic", "classic or modern"),
       text(Text::lang, "lang", "en", "the modern pages' language"),
@@ -92,9 +103,25 @@ std::vector<SettingRow> make_rows() {
       text(Text::too_many_failures, "too_many_failures",
            "Too many failed attempts, please try again later",
            "the name or the address reached its limit of failed checks"),
-      text(Text::not_own_password, "not_own_password",
-           "You can change only your own password",
+      text(Text::not_own_password, "not_own_password", "You can change only your own password",
            "the name is not the one the web server logged the visitor in as"),
+      text(Text::password_same_as_old, "password_same_as_old",
+           "The new password must differ from the old one", "the new password is the old one"),
+      text(Text::password_holds_name, "password_holds_name",
+           "The new password must not contain your user name",
+           "the new password holds the user name"),
+      text(Text::password_too_weak, "password_too_weak", "The new password is too easy to guess: ",
+           "libpwquality refused the new password; its reason follows"),
+      text(Text::password_breached, "password_breached",
+           "The new password is in a list of passwords known from data breaches; choose another",
+           "the new password is in the breached list"),
+      text(Text::rules_min_length, "rules_min_length", "At least ",
+           "the rules under the new-password box: before the minimum length"),
+      text(Text::rules_characters, "rules_characters", " characters.", "after the minimum length"),
+      text(Text::rules_not_common, "rules_not_common", "Not a common or breached password.",
+           "with password_quality or breached_passwords"),
+      text(Text::rules_not_context, "rules_not_context",
+           "Not your user name nor your old password.", "with password_context"),
   };
 }
 

@@ -11,6 +11,9 @@
 #include "console/commands.h"
 #include "passwd/password_file.h"
 #include "platform/file_checks.h"
+#include "rules/breached_corpus.h"
+#include "rules/pwquality_check.h"
+#include "rules/rule_settings.h"
 #include "web/charset.h"
 #include "web/file_reasons.h"
 #include "web/password_rules.h"
@@ -215,6 +218,33 @@ void check_strict_keys(Report& report, const config::ParsedSettings& parsed) {
   }
 }
 
+// The new-password rules: their keys, the pwquality configuration, and the
+// breached-password list (readable, in order, how many lines).
+void check_rules(Report& report, const config::Settings& all) {
+  const rules::RuleSettings settings = rules::rule_settings(all);
+  if (const std::string& path = settings.password_quality; !path.empty()) {
+    if (platform::Result<std::vector<std::string>> files = rules::quality_files(path)) {
+      report.ok("password_quality", path);
+    } else {
+      report.fail("password_quality", files.error().subject, files.error().reason());
+    }
+  }
+  if (const std::string& path = settings.breached_passwords; !path.empty()) {
+    const platform::Result<rules::CorpusSurvey> survey = rules::survey_corpus(path);
+    if (!survey) {
+      report.fail("breached_passwords", path, survey.error().reason());
+    } else if (!survey.value().fault.empty()) {
+      report.fail("breached_passwords", path, survey.value().fault);
+    } else {
+      const rules::CorpusSurvey& s = survey.value();
+      report.ok("breached_passwords", path + (s.counted ? " (" : " (about ") +
+                                          std::to_string(s.lines) +
+                                          (s.lines == 1 ? " line, " : " lines, ") +
+                                          (s.counted ? "sorted)" : "sorted where sampled)"));
+    }
+  }
+}
+
 }  // namespace
 
 int check_configuration(std::ostream& out) {
@@ -228,6 +258,7 @@ int check_configuration(std::ostream& out) {
     check_hash(report, *parsed);
     check_charset(report, *parsed);
     check_layout(report, *parsed);
+    check_rules(report, settings);
     check_strict_keys(report, *parsed);
   }
   out.flush();

@@ -25,6 +25,11 @@ struct EventTexts {
   std::string_view not_post = "Change refused: not sent by POST";
   // Not a guess: the visitor is logged in as another user.
   std::string_view not_own_password = ":change refused: logged in as another user";
+  // Refusals of a new password by the rules; not guesses either.
+  std::string_view same_as_old = ":new password is the old one";
+  std::string_view holds_name = ":new password holds the user name";
+  std::string_view too_weak = ":new password failed the quality check: ";  // + the reason
+  std::string_view breached = ":new password is a breached password";
 };
 
 inline constexpr EventTexts kEvents{};

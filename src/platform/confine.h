@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace larkspur::platform {
 
@@ -14,6 +15,9 @@ struct ConfinePaths {
   std::string auth_user_file;  // its directory: read, write, create, remove, rename within
   std::string log_file;        // append; or create in its directory when it does not exist
   std::string temp_dir;        // upload files
+  // Files and directories read and never written: the new-password rules'
+  // lists, dictionary and configuration.
+  std::vector<std::string> read_only;
 };
 
 // What took effect. On a system without the means, nothing does.

@@ -115,4 +115,6 @@ void start_writeback(int fd) noexcept {
   (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
+void advise_scattered_reads(int fd) noexcept { (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM); }
+
 }  // namespace larkspur::platform

@@ -5,8 +5,8 @@
 // give them its own side (bounded reads and writes, no copy_file_range).
 //
 // System calls made here, after start-up: openat, fstat (newfstatat),
-// mmap, munmap, pread64, copy_file_range, write, sync_file_range, fsync,
-// close. A save adds,
+// mmap, munmap, pread64, fadvise64, copy_file_range, write, sync_file_range,
+// fsync, close. A save adds,
 // in passwd/password_writer.cpp and replace_file: openat (O_CREAT),
 // newfstatat, ftruncate, fchown, fchmod, rename, fsync of the directory
 // and, after a failure, unlink.
@@ -100,5 +100,10 @@ bool sync_file(int fd) noexcept;
 // is still being made, and the sync_file that ends it has little left to do.
 // Only advice: where the system cannot, nothing happens.
 void start_writeback(int fd) noexcept;
+
+// Tells the system that `fd` is read at scattered places, so that a read
+// brings in its own page and no read-ahead: a search that touches a few
+// pages of a large file then reads only those. Only advice.
+void advise_scattered_reads(int fd) noexcept;
 
 }  // namespace larkspur::platform

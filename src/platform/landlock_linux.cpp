@@ -85,6 +85,13 @@ int allow_log(int ruleset, const std::string& path, std::uint64_t handled) {
   return allow(ruleset, directory_of(path), O_DIRECTORY, kLogDirectory & handled);
 }
 
+// A file is read; a directory's files are read and it may be listed.
+int allow_read(int ruleset, const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return 0;
+  return allow(ruleset, path, 0, S_ISDIR(st.st_mode) ? kReadFile | kReadDir : kReadFile);
+}
+
 }  // namespace
 
 int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept {
@@ -115,6 +122,12 @@ int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept
         allow(ruleset.get(), "/proc/self", O_DIRECTORY, kSanitizerProc),
 #endif
     };
+    for (const std::string& path : paths.read_only) {
+      if (const int error = allow_read(ruleset.get(), path)) {
+        problems.add("Landlock rule", error);
+        return 0;
+      }
+    }
     for (const int error : refusals) {
       // A rule the kernel refuses would leave the request without a file it
       // needs: better no Landlock than a failed change.

@@ -12,7 +12,9 @@ namespace larkspur::platform::linux_confine {
 inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(read),             // the request body; the failure counts
     SCMP_SYS(poll),             // waiting for the request body, at most the idle time
-    SCMP_SYS(pread64),          // the AuthUserFile, in windows
+    SCMP_SYS(pread64),          // the AuthUserFile, in windows; the breached-password list
+    SCMP_SYS(fadvise64),        // the breached-password list is searched without read-ahead
+    SCMP_SYS(getdents64),       // libpwquality lists its configuration's .d directory
     SCMP_SYS(copy_file_range),  // its unchanged ranges, file to file
     SCMP_SYS(write),            // the page; uploads; the log line
     SCMP_SYS(writev),           // the new AuthUserFile in pieces; diagnostic lines

@@ -23,6 +23,7 @@
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
+#include "web/rule_refusals.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -239,8 +240,7 @@ Checked check_old_password(const Request& rq, store::UserStore& users, Secrets& 
     return {Outcome{incorrect, logged + std::string(kEvents.no_such_user), false, true}, {}};
   }
   if (!passwd::password_matches(s.old_password.data(), found.value().c_str())) {
-    return {Outcome{incorrect, logged + std::string(kEvents.wrong_old_password), false, true},
-            {}};
+    return {Outcome{incorrect, logged + std::string(kEvents.wrong_old_password), false, true}, {}};
   }
   return {std::nullopt, found.value()};
 }
@@ -266,8 +266,8 @@ void store_new_hash(const Request& rq, store::UserStore& users, const Secrets& s
   }
   // Changed by another request since the check: that change stands.
   if (found.value() != checked) {
-    platform::diagnose("the hash of " + logging::escape_log_text(user) + " in " +
-                       users.describe() + " changed while its old password was checked");
+    platform::diagnose("the hash of " + logging::escape_log_text(user) + " in " + users.describe() +
+                       " changed while its old password was checked");
     report(rq, change_failed(rq, user));
     return;
   }
@@ -305,6 +305,14 @@ void change_password(const Request& rq, store::UserStore* users) {
     report(rq, *refused);
     return;
   }
+  // The rules before the lock: the AuthUserFile is never read for a
+  // refused new password.
+  if (std::optional<Refusal> refused =
+          refuse_by_rules(rq, rules::rule_settings(rq.settings), s.name.data(),
+                          s.old_password.data(), s.new_password.data())) {
+    report(rq, as_outcome(std::move(*refused)));
+    return;
+  }
 
   // Without a store there is nothing to lock: an administrator's mistake,
   // told as such without waiting for anything.
@@ -313,8 +321,7 @@ void change_password(const Request& rq, store::UserStore* users) {
     report(rq, no_store(rq));
     return;
   }
-  const store::ThrottleLimits limits{rq.settings.max_failures,
-                                     rq.settings.max_failures_per_address,
+  const store::ThrottleLimits limits{rq.settings.max_failures, rq.settings.max_failures_per_address,
                                      rq.settings.failure_window};
   const store::Attempt attempt{s.name.data(), rq.env.REMOTE_ADDR, std::time(nullptr)};
   if (std::optional<Outcome> refused = count_attempt(rq, *users, attempt, limits)) {

@@ -13,6 +13,7 @@
 #include "web/charset.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
+#include "web/rule_refusals.h"
 #include "web/text.h"
 
 namespace larkspur::web {
@@ -143,8 +144,11 @@ void write_modern_form(const Request& request) {
   out << "\">\n";
 
   const int min_length = request.settings.password_min_length;
-  const bool own_name_only =
-      request.settings.own_password_only && !request.env.REMOTE_USER.empty();
+  const bool own_name_only = request.settings.own_password_only && !request.env.REMOTE_USER.empty();
+  // The rules, when any beyond the length are set, under the new-password
+  // box, which names them as its description.
+  const std::string rules_shown =
+      rules_in_force(request, rules::rule_settings(request.settings), min_length);
   for (const Input& input : kInputs) {
     out << "<div class=\"field\"><label for=\"" << input.name << "\">";
     write_text(out, request.text(input.label));
@@ -161,6 +165,13 @@ void write_modern_form(const Request& request) {
     if (input.new_password) {
       if (min_length > 0) out << " minlength=\"" << min_length << "\"";
       out << " maxlength=\"" << longest_new_password(request.settings) << "\"";
+    }
+    if (input.name == "p1" && !rules_shown.empty()) {
+      out << " aria-describedby=\"p1-rules\"><p id=\"p1-rules\" "
+             "style=\"margin:.375rem 0 0;color:var(--muted)\">";
+      write_text(out, rules_shown);
+      out << "</p></div>\n";
+      continue;
     }
     out << "></div>\n";
   }

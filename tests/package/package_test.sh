@@ -183,21 +183,21 @@ status() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
 
 step "change a password"
 page=$(curl -s -u alice:old-password-1 -F name=alice -F op=old-password-1 \
-  -F p1=new-password-2 -F p2=new-password-2 -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
+  -F p1=new-Lark-spur-22 -F p2=new-Lark-spur-22 -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
 echo "$page" | grep -q "alice:changed password successfully" || { echo "$page"; fail "no success page"; }
-[ "$(status -u alice:new-password-2 "$url/private/")" = 200 ] || fail "Apache refuses the new password"
+[ "$(status -u alice:new-Lark-spur-22 "$url/private/")" = 200 ] || fail "Apache refuses the new password"
 [ "$(status -u alice:old-password-1 "$url/private/")" = 401 ] || fail "Apache still takes the old password"
 grep -q "\] \[127.0.0.1\]\[alice\] alice:changed password$" "$log" || { cat "$log"; fail "log line"; }
 [ "$(stat -c %U "$auth")" = www-data ] || fail "the AuthUserFile changed owner"
 
 step "a log rotated to the wrong owner is reported in Apache's error log"
 chown root:adm "$log"
-page=$(curl -s -u alice:new-password-2 -F name=alice -F op=wrong -F p1=long-enough-3 -F p2=long-enough-3 \
+page=$(curl -s -u alice:new-Lark-spur-22 -F name=alice -F op=wrong -F p1=long-enough-3-Qz -F p2=long-enough-3-Qz \
   -F chgpasswd=Change "$url/cgi-bin/larkspur.cgi")
 echo "$page" | grep -q "alice:old password is incorrect" || { echo "$page"; fail "no failure page"; }
 grep -q "larkspur: cannot write the log $log: Permission denied" "$work/logs/error.log" ||
   { cat "$work/logs/error.log"; fail "no diagnostic in Apache's error log"; }
-if grep -q "new-password-2\|long-enough-3" "$work/logs/error.log"; then
+if grep -q "new-Lark-spur-22\|long-enough-3-Qz" "$work/logs/error.log"; then
   fail "a password reached the error log"
 fi
 

@@ -39,7 +39,7 @@ class ConfineLayout {
   std::string path(const std::string& name) const { return root_.file(name); }
   std::string users() const { return path("store/users"); }
   std::string log() const { return path("logs/activity.log"); }
-  ConfinePaths paths() const { return {users(), log(), path("tmp")}; }
+  ConfinePaths paths() const { return {users(), log(), path("tmp"), {}}; }
 
  private:
   test::TempDir root_;

@@ -134,5 +134,69 @@ TEST_F(ChangeProcess, MultipartSubmissionOfTheFormChangesThePassword) {
   EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", "old-secret"));
 }
 
+// The new-password rules, confined as every request is: each refusal has its
+// page and log line, comes before the lock (no lock file is ever made) and
+// leaves the file as it was; a list that cannot be read fails the change.
+TEST_F(ChangeProcess, NewPasswordRulesRefuseBeforeTheLock) {
+  write_file(site_.file("pwquality.conf"), "difok = 5\ndictcheck = 1\n");
+  // password1, seen twice, in the published form.
+  write_file(site_.file("breached.txt"),
+             "0000000000000000000000000000000000000001:1\r\n"
+             "E38AD214943DAAD1D64C102FAEC29DE4AFE9DA3D:2\r\n"
+             "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF:1\r\n");
+  struct Rule {
+    std::string list, new_password, body, event;
+    bool changes = false;
+  };
+  const std::vector<Rule> rules = {
+      {"breached.txt", "old-secret",
+       linked_message("The new password must differ from the old one"),
+       "alice:new password is the old one"},
+      {"breached.txt", "my-ALICE-9!",
+       linked_message("The new password must not contain your user name"),
+       "alice:new password holds the user name"},
+      {"breached.txt", "elephants",
+       linked_message("The new password is too easy to guess: The password fails the dictionary "
+                      "check - it is based on a dictionary word"),
+       "alice:new password failed the quality check: The password fails the dictionary check - it "
+       "is based on a dictionary word"},
+      {"breached.txt", "password1",
+       linked_message("The new password is in a list of passwords known from data breaches; "
+                      "choose another"),
+       "alice:new password is a breached password"},
+      {"missing.txt", "Xk4#pq9!vR2mzW7q", linked_message("alice:change password failed"),
+       "alice:change password failed"},
+      {"breached.txt", "Xk4#pq9!vR2mzW7q", plain_message("alice:changed password successfully"),
+       "alice:changed password", true},
+  };
+  for (const Rule& rule : rules) {
+    SCOPED_TRACE(rule.new_password);
+    std::filesystem::remove(site_.log_file());
+    site_.write_ini(
+        "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n[setup]\n"
+        "password_context=yes\npassword_quality=pwquality.conf\n"
+        "breached_passwords=" +
+        rule.list + "\nbreached_min_count=2\n");
+    const ProcessResult r =
+        site_.post(change_body("alice", "old-secret", rule.new_password, rule.new_password));
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.out, framed(rule.body));
+    expect_logged(rule.event);
+    if (rule.changes) {
+      EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", rule.new_password));
+      continue;
+    }
+    EXPECT_EQ(read_file(site_.auth_file()), original_);
+    EXPECT_FALSE(file_exists(site_.auth_file() + ".lock"));
+    if (rule.list == "missing.txt") {
+      EXPECT_EQ(
+          r.err,
+          "larkspur: cannot check the new password: missing.txt: No such file or directory\n");
+    } else {
+      EXPECT_EQ(r.err, "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace larkspur::test

@@ -16,17 +16,17 @@ TEST(Fail2ban, FilterMatchesGuessesAndThrottleWithTheirAddresses) {
   Site site;
   site.write_ini(
       "[path]\nauth_user_file=htpasswd\nlog_file=activity.log\n"
-      "[setup]\npassword_min_length=2\nmax_failures=2\n");
-  write_file(site.auth_file(), htpasswd_line("alice", "old-secret") + "\n" +
-                                   htpasswd_line("b]ob", "pw") + "\n");
+      "[setup]\npassword_min_length=2\nmax_failures=2\npassword_context=yes\n");
+  write_file(site.auth_file(),
+             htpasswd_line("alice", "old-secret") + "\n" + htpasswd_line("b]ob", "pw") + "\n");
   struct Request {
     std::string addr, user, body;
     bool matches;
   };
   const std::vector<Request> requests = {
-      {"203.0.113.9", "", change_body("mallory", "x", "n1", "n1"), true},      // no this user
-      {"203.0.113.9", "", change_body("alice", "wrong", "n1", "n1"), true},    // wrong password
-      {"2001:db8::7", "eve", change_body("alice", "wrong", "n1", "n1"), true},  // wrong password
+      {"203.0.113.9", "", change_body("mallory", "x", "n1", "n1"), true},          // no this user
+      {"203.0.113.9", "", change_body("alice", "wrong", "n1", "n1"), true},        // wrong password
+      {"2001:db8::7", "eve", change_body("alice", "wrong", "n1", "n1"), true},     // wrong password
       {"198.51.100.4", "", change_body("alice", "old-secret", "n1", "n1"), true},  // throttled
       // A name shaped like a failure, and a REMOTE_USER with a bracket.
       {"192.0.2.1", "x][1.2.3.4", change_body("b]ob", "pw", "n1", "n1"), false},
@@ -34,6 +34,8 @@ TEST(Fail2ban, FilterMatchesGuessesAndThrottleWithTheirAddresses) {
       {"192.0.2.1", "", change_body("", "x", "n1", "n1"), false},
       {"192.0.2.1", "", change_body("alice", "x", "n", "n"), false},
       {"192.0.2.1", "", "chgpasswd=1", false},  // sent as GET below
+      // A weak new password is refused, but is no guess.
+      {"192.0.2.1", "", change_body("alice", "x", "my-alice", "my-alice"), false},
   };
   std::multiset<std::string> expected;
   for (const Request& r : requests) {

@@ -133,4 +133,6 @@ bool sync_file(int fd) noexcept {
 // Windows writes back on its own schedule; FlushFileBuffers waits for it all.
 void start_writeback(int) noexcept {}
 
+void advise_scattered_reads(int) noexcept {}
+
 }  // namespace larkspur::platform
