@@ -33,7 +33,7 @@ void initialise_apr() {
 int system_code(apr_status_t status, platform::Step step) {
   if (status <= 0 || status >= APR_OS_START_ERROR) return 0;
   switch (status) {
-    case ENOSPC: case EDQUOT:
+    case ENOSPC:
       return step == platform::Step::kWrite ? static_cast<int>(status) : 0;
     case ENOENT: case EACCES: case EPERM: case ENOTDIR: case EISDIR: case EROFS: case ELOOP:
     case EMFILE: case ENFILE: case ENOMEM: case EIO: case EAGAIN: case ENAMETOOLONG:
