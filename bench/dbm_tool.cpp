@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The helper of dbm_bench.sh:
-//   dbm_tool make TYPE FILE N      a DBM file of N users "user%07d", each with
+//   dbm_tool make TYPE FILE N      a new DBM file of N users "user%07d", each with
 //                                  an Apache MD5 hash and a group, made
 //                                  through APR-util in one run
 //   dbm_tool change TYPE FILE USER HASH
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     apr_pool_t* pool = nullptr;
     apr_pool_create(&pool, nullptr);
     apr_dbm_t* dbm = nullptr;
-    if (apr_dbm_open_ex(&dbm, argv[2], argv[3], APR_DBM_RWTRUNC, APR_FPROT_OS_DEFAULT, pool) !=
+    if (apr_dbm_open_ex(&dbm, argv[2], argv[3], APR_DBM_RWCREATE, APR_FPROT_OS_DEFAULT, pool) !=
         APR_SUCCESS) {
       std::fprintf(stderr, "cannot create %s\n", argv[3]);
       return 1;

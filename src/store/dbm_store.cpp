@@ -3,6 +3,7 @@
 // dbm_store.h for what each type guarantees.
 #include "store/dbm_store.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <ctime>
@@ -129,8 +130,9 @@ class DbmStore final : public UserStore {
       return platform::fixed_error(Step::kWrite, file_, "the copy's files do not match");
     }
 
-    // Declared before the guard so that they are closed after it: closing
-    // any descriptor of SDBM's .dir would drop APR-util's lock on it.
+    // Declared before the guard so that they are closed after it: where
+    // APR-util locks with fcntl rather than flock, closing any descriptor of
+    // SDBM's .dir would drop its lock.
     std::vector<Piece> pieces(names.value().size());
     TempFiles temp_files(pieces);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -222,8 +224,16 @@ class DbmStore final : public UserStore {
         !platform::copy_file_attributes(piece.out.get(), piece.name)) {
       return platform::system_error(Step::kWrite, piece.temp);
     }
+    // In pieces, each handed to the disk once copied: the sync at the end
+    // then has little left to wait for.
+    constexpr std::uint64_t kPiece = std::uint64_t{4} << 20;
     platform::RangeCopier copier(piece.in.get(), piece.out.get());
-    if (!copier.copy(0, piece.before.size)) return platform::system_error(Step::kWrite, piece.temp);
+    for (std::uint64_t at = 0; at < piece.before.size; at += kPiece) {
+      if (!copier.copy(at, std::min(kPiece, piece.before.size - at))) {
+        return platform::system_error(Step::kWrite, piece.temp);
+      }
+      platform::start_writeback(piece.out.get());
+    }
     return {};
   }
 
