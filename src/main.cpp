@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "platform/posix_io.h"
 #include "rules/new_password_rules.h"
-#include "store/file_store.h"
+#include "store/open_store.h"
 #include "web/pages.h"
 
 namespace {
@@ -28,7 +28,7 @@ void confine_to_configured_files(const larkspur::config::Settings& settings) {
   // The log's time stamps need the time zone, which is read now, once.
   ::tzset();
   larkspur::platform::confine({
-      .auth_user_file = settings.auth_user_file,
+      .auth_user_file = larkspur::store::store_path(settings),
       .log_file = settings.log_file,
       .temp_dir = larkspur::platform::temp_dir(),
       .read_only = larkspur::rules::files_read(larkspur::rules::rule_settings(settings)),
@@ -54,12 +54,6 @@ void report_configuration(const larkspur::platform::Result<ParsedSettings>& load
   }
 }
 
-// The store the settings name, or none.
-std::unique_ptr<larkspur::store::UserStore> open_store(const larkspur::config::Settings& settings) {
-  if (settings.auth_user_file.empty()) return nullptr;
-  return std::make_unique<larkspur::store::FileStore>(settings.auth_user_file);
-}
-
 int serve_request() {
   namespace config = larkspur::config;
   // Read-only; page_main answers "Server error!" when it found nothing.
@@ -69,7 +63,7 @@ int serve_request() {
   const config::Settings* settings = loaded ? &loaded.value().settings : nullptr;
   std::unique_ptr<larkspur::store::UserStore> users;
   if (settings != nullptr) {
-    users = open_store(*settings);
+    users = larkspur::store::open_store(*settings);
     confine_to_configured_files(*settings);
   } else {
     confine_to_configured_files(config::parse_settings(config::IniFile{}).settings);

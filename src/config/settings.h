@@ -78,6 +78,15 @@ struct Settings {
   std::string password_quality;    // a pwquality configuration file; empty: off
   std::string breached_passwords;  // a sorted SHA1:COUNT list; empty: off
   int breached_min_count = 0;
+  // [dbm]: an AuthDBMUserFile is the store when `dbm_file` is set.
+  std::string dbm_file;
+  std::string dbm_type;  // as written; the DBM store reads it
+  // [dbd]: a database is the store when any is set; the database store
+  // checks them, and a faulty section is never the AuthUserFile instead.
+  std::string dbd_driver;
+  std::string dbd_params;  // may hold a password: never shown
+  std::string dbd_user_query;
+  std::string dbd_update_query;
   // [html]: the configured text, else its default.
   std::string texts[kTextCount];
 

@@ -23,6 +23,12 @@ SettingRow number(std::string_view key, Reading reading, int S::*field, std::str
           alias,   summary, nullptr, field,    Text::count_, nullptr};
 }
 
+SettingRow store_key(std::string_view section, std::string_view key, std::string S::*field,
+                     std::string_view fallback, std::string_view summary) {
+  return {section, key,   Reading::kText, fallback,     0,      0, "",
+          summary, field, nullptr,        Text::count_, nullptr};
+}
+
 SettingRow flag(std::string_view key, bool S::*field, std::string_view fallback,
                 std::string_view summary) {
   return {"setup", key,     Reading::kYesNo, fallback,     0,    0, "",
@@ -65,6 +71,18 @@ std::vector<SettingRow> make_rows() {
        Text::count_, nullptr},
       number("breached_min_count", Reading::kNumber, &S::breached_min_count, "1", 1, 2147483647,
              "sightings in breached_passwords that refuse a password"),
+      store_key("dbm", "file", &S::dbm_file, "",
+                "the AuthDBMUserFile to edit instead of the AuthUserFile (for SDBM without "
+                ".dir and .pag)"),
+      store_key("dbm", "type", &S::dbm_type, "default",
+                "the AuthDBMType: default, db, gdbm or sdbm"),
+      store_key("dbd", "driver", &S::dbd_driver, "",
+                "the DBDriver: pgsql, sqlite3 or mysql; the database is then the store"),
+      store_key("dbd", "params", &S::dbd_params, "", "the DBDParams text"),
+      store_key("dbd", "user_query", &S::dbd_user_query, "",
+                "the AuthDBDUserPWQuery: one %s, the user name"),
+      store_key("dbd", "update_query", &S::dbd_update_query, "",
+                "the statement that stores a new hash: two %s, the hash then the user name"),
       text(Text::charset, "charset", "GB2312", "the character set the pages declare"),
       text(Text::layout, "layout", "classic", "classic or modern"),
       text(Text::lang, "lang", "en", "the modern pages' language"),

@@ -9,6 +9,11 @@
 #include "cgi/request_env.h"
 #include "config/settings.h"
 #include "console/commands.h"
+#include "store/dbd_settings.h"
+#include "store/dbm_store.h"
+#ifdef LARKSPUR_DBD
+#include "store/sql_store.h"
+#endif
 #include "passwd/password_file.h"
 #include "platform/file_checks.h"
 #include "rules/breached_corpus.h"
@@ -25,6 +30,12 @@ namespace {
 class Report {
  public:
   explicit Report(std::ostream& out) : out_(out) {}
+
+  // A line a store's own check wrote whole.
+  void line(std::string_view text, bool failed) {
+    out_ << text << '\n';
+    failed_ = failed_ || failed;
+  }
 
   void ok(std::string_view subject, std::string_view detail) {
     out_ << "ok   " << subject << ' ' << detail << '\n';
@@ -82,6 +93,39 @@ void check_auth_file_itself(Report& report, const std::string& path) {
   }
   report.ok("auth_user_file",
             path + " (" + std::to_string(users) + (users == 1 ? " user)" : " users)"));
+}
+
+void check_auth_user_file(Report& report, const config::Settings& settings);
+
+// The store the settings name: a database, a DBM file or the AuthUserFile.
+void check_store(Report& report, const config::Settings& settings) {
+  const store::DbdSettings dbd = store::dbd_settings(settings);
+  if (dbd.configured()) {
+    const std::vector<std::string> problems = store::dbd_problems(dbd);
+    for (const std::string& problem : problems) report.fail("dbd", "settings", problem);
+    if (!problems.empty()) return;
+#ifdef LARKSPUR_DBD
+    for (const store::CheckLine& line : store::check_sql_store(dbd, config::config_file_shown())) {
+      using Kind = store::CheckLine::Kind;
+      if (line.kind == Kind::kOk) {
+        report.ok(line.subject, line.detail);
+      } else if (line.kind == Kind::kFail) {
+        report.fail(line.subject, line.detail, line.reason);
+      } else {
+        report.line("warn " + line.subject + ' ' + line.detail + ": " + line.reason, false);
+      }
+    }
+#endif
+    return;
+  }
+  if (!settings.dbm_file.empty()) {
+    const store::DbmCheck check = store::check_dbm_store(store::dbm_settings(settings));
+    for (const std::string& line : check.lines) {
+      report.line(line, !check.ok || line.starts_with("FAIL"));
+    }
+    return;
+  }
+  check_auth_user_file(report, settings);
 }
 
 void check_auth_user_file(Report& report, const config::Settings& settings) {
@@ -252,7 +296,7 @@ int check_configuration(std::ostream& out) {
   const platform::Result<config::ParsedSettings> loaded = config::load_settings(config::ini_file());
   if (const config::ParsedSettings* parsed = check_ini(report, loaded)) {
     const config::Settings& settings = parsed->settings;
-    check_auth_user_file(report, settings);
+    check_store(report, settings);
     check_log_file(report, settings);
     check_min_length(report, *parsed);
     check_hash(report, *parsed);

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "store/open_store.h"
+
 namespace larkspur::console {
 
 std::span<char* const> arguments(int argc, char** argv) {
@@ -28,7 +30,9 @@ int run(Command command, std::ostream& out) {
       out << kHelpText << std::flush;
       return 0;
     case Command::version:
-      out << "Larkspur " LARKSPUR_VERSION "\n" << std::flush;
+      out << "Larkspur " LARKSPUR_VERSION "\n"
+          << "stores: " << store::stores_offered() << '\n'
+          << std::flush;
       return 0;
     case Command::check:
       return check_configuration(out);

@@ -48,8 +48,12 @@ struct Error {
   int code = 0;
   // A reason the system did not give, as a static text.
   std::string_view fixed;
+  // A reason made at run time, such as a database driver's message; used
+  // when `code` is 0 and `fixed` empty.
+  std::string message;
 
-  // The reason in words: the system's text for `code`, else `fixed`.
+  // The reason in words: the system's text for `code`, else `fixed`, else
+  // `message`.
   std::string reason() const;
 };
 
@@ -57,11 +61,13 @@ struct Error {
 Error system_error(Step step, std::string subject);
 // A reason of our own.
 Error fixed_error(Step step, std::string subject, std::string_view why);
+// A reason made at run time.
+Error message_error(Step step, std::string subject, std::string why);
 
 template <typename T = void>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT: implicit
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
 
   bool ok() const noexcept { return state_.index() == 0; }

@@ -3,8 +3,6 @@
 
 #include <string_view>
 
-#include "config/ini_file.h"
-
 namespace larkspur::store {
 #ifndef _WIN32
 namespace {
@@ -42,26 +40,26 @@ void check_query(std::vector<std::string>& problems, std::string_view key, std::
 }  // namespace
 #endif
 
-DbdSettings dbd_settings() {
-  const config::IniFile& ini = config::ini_file();
-  return {ini.get("dbd", "driver"), ini.get("dbd", "params"), ini.get("dbd", "user_query"),
-          ini.get("dbd", "update_query")};
+DbdSettings dbd_settings(const config::Settings& settings) {
+  return {settings.dbd_driver, settings.dbd_params, settings.dbd_user_query,
+          settings.dbd_update_query};
 }
 
 std::vector<std::string> dbd_problems(const DbdSettings& settings) {
   std::vector<std::string> problems;
 #ifdef _WIN32
   if (settings.configured()) {
-    problems.emplace_back("[dbd]: larkspur.exe has no database stores; keep the users in "
-                          "auth_user_file");
+    problems.emplace_back(
+        "[dbd]: larkspur.exe has no database stores; keep the users in "
+        "auth_user_file");
   }
   return problems;
 #else
   if (!settings.configured()) return problems;
   if (settings.driver != "pgsql" && settings.driver != "sqlite3" && settings.driver != "mysql") {
-    problems.push_back("driver: " +
-                       std::string(settings.driver.empty() ? "not set" : "is unknown") +
-                       ": use pgsql, sqlite3 or mysql");
+    problems.push_back(
+        "driver: " + std::string(settings.driver.empty() ? "not set" : "is unknown") +
+        ": use pgsql, sqlite3 or mysql");
   }
   if (settings.params.empty()) problems.emplace_back("params: not set");
   check_query(problems, "user_query", settings.user_query, 1, "one %s (the user name)");

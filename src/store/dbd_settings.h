@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+
 namespace larkspur::store {
 
 struct DbdSettings {
@@ -21,8 +23,8 @@ struct DbdSettings {
   }
 };
 
-// The [dbd] section of the INI file as it is.
-DbdSettings dbd_settings();
+// The [dbd] section as the settings record holds it.
+DbdSettings dbd_settings(const config::Settings& settings);
 
 // What is wrong with the values, one line each ("driver: ..."); none when
 // they can be used. A section that is wrong is a fault of the

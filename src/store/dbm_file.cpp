@@ -214,7 +214,7 @@ DbmFile::~DbmFile() { close(); }
 
 Error DbmFile::error(Step step, int status) const {
   const int code = system_code(status, step);
-  if (code != 0) return Error{step, path_, code, {}};
+  if (code != 0) return Error{step, path_, code, {}, {}};
   if (status == APR_ENOTIMPL) {
     return platform::fixed_error(step, path_, "APR-util cannot load this DBM type on this system");
   }

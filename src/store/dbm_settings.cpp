@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "config/ini_file.h"
+#include "config/settings.h"
 #include "platform/file_checks.h"
 #include "store/dbm_store.h"
 
@@ -56,12 +56,8 @@ Result<DbmType> parse_dbm_type(std::string_view text) {
   return type;
 }
 
-DbmSettings read_dbm_settings() {
-  const config::IniFile& ini = config::ini_file();
-  DbmSettings settings;
-  settings.file = ini.get("dbm", "file");
-  if (std::string type = ini.get("dbm", "type"); !type.empty()) settings.type = std::move(type);
-  return settings;
+DbmSettings dbm_settings(const config::Settings& settings) {
+  return {settings.dbm_file, settings.dbm_type.empty() ? "default" : settings.dbm_type};
 }
 
 Status prepare_dbm_store(const DbmSettings& settings) {

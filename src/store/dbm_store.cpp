@@ -156,7 +156,7 @@ class DbmStore final : public UserStore {
         return platform::system_error(Step::kRead, piece.name);
       }
       if (now.size != piece.before.size || now.modified_ns != piece.before.modified_ns) {
-        return Error{Step::kWrite, piece.name, platform::kFileChanged, {}};
+        return Error{Step::kWrite, piece.name, platform::kFileChanged, {}, {}};
       }
     }
 

@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/settings.h"
 #include "platform/result.h"
 #include "store/dbm_file.h"
 #include "store/user_store.h"
@@ -52,9 +53,9 @@ struct DbmSettings {
 // it (an unknown name, NDBM, or a type a Windows build lacks).
 Result<DbmType> parse_dbm_type(std::string_view text);
 
-// Reads [dbm] file and type from the INI file. An empty `file` means the
-// DBM file is not the store.
-DbmSettings read_dbm_settings();
+// The [dbm] keys as the settings record holds them. An empty `file` means
+// the DBM file is not the store.
+DbmSettings dbm_settings(const config::Settings& settings);
 
 // The store, or the configuration fault of its type.
 Result<std::unique_ptr<UserStore>> open_dbm_store(const DbmSettings& settings);

@@ -42,11 +42,12 @@ Status talk(int fd, const sockaddr* address, socklen_t length, const std::string
     if (errno != EINPROGRESS) return platform::system_error(Step::kConnect, subject);
     const int ready = wait_for(fd, POLLOUT, deadline);
     if (ready < 0) return platform::system_error(Step::kConnect, subject);
-    if (ready == 0) return fixed_error(Step::kConnect, subject, "the server did not answer in time");
+    if (ready == 0)
+      return fixed_error(Step::kConnect, subject, "the server did not answer in time");
     int error = 0;
     socklen_t size = sizeof error;
     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-    if (error != 0) return platform::Error{Step::kConnect, subject, error, {}};
+    if (error != 0) return platform::Error{Step::kConnect, subject, error, {}, {}};
   }
   const int ready = wait_for(fd, POLLIN, deadline);
   if (ready < 0) return platform::system_error(Step::kConnect, subject);
@@ -78,8 +79,8 @@ Status wait_for_greeting(const ServerAddress& address, Clock::time_point deadlin
   }
   Status last = fixed_error(Step::kConnect, subject, "no address to connect to");
   for (const addrinfo* a = found; a; a = a->ai_next) {
-    platform::UniqueFd fd{::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                   a->ai_protocol)};
+    platform::UniqueFd fd{
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol)};
     if (!fd) continue;
     last = talk(fd.get(), a->ai_addr, a->ai_addrlen, subject, deadline);
     if (last) break;
