@@ -3,7 +3,6 @@
 // verify the old password against the AuthUserFile, store a fresh hash, and
 // report the outcome as one page and one log line.
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -22,7 +21,6 @@
 #include "platform/wipe.h"
 #include "web/charset.h"
 #include "web/failure_counts.h"
-#include "web/file_reasons.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/password_rules.h"
@@ -151,17 +149,16 @@ Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
   const std::string logged = logging::escape_log_text(user);
 
   passwd::PasswordFile file;
-  if (!file.load(auth_user_file)) {
+  if (const platform::Status loaded = file.load(auth_user_file); !loaded) {
     platform::diagnose("cannot read the AuthUserFile " + auth_user_file + ": " +
-                       unreadable_reason(auth_user_file));
+                       loaded.error().reason());
     return no_auth_user_file();
   }
   // One pass over the file finds every record of the user for the change.
   const passwd::UserRecords records = file.look_up(user);
   if (records.scan == passwd::UserRecords::Scan::failed) {
-    const int error = errno;
     platform::diagnose("cannot read the AuthUserFile " + auth_user_file + ": " +
-                       std::strerror(error));
+                       records.error.reason());
     return no_auth_user_file();
   }
   const std::string& stored = records.hash;
@@ -185,10 +182,9 @@ Outcome update_password_file(Secrets& s, const passwd::HashChoice& choice,
     platform::diagnose("cannot make a hash of the new password");
     return change_failed(user);
   }
-  if (!file.save()) {
-    const int error = errno;
+  if (const platform::Status saved = file.save(); !saved) {
     platform::diagnose("cannot rewrite the AuthUserFile " + auth_user_file + ": " +
-                       std::strerror(error));
+                       saved.error().reason());
     return change_failed(user);
   }
   return Outcome{shown + ":" + page_text(html("change_password_ok")), logged + ":changed password",
@@ -218,25 +214,23 @@ void change_password() {
   // mistake, told as such without waiting for anything.
   const std::string auth_user_file = config::ini_file().get("path", "auth_user_file");
   if (auth_user_file.empty()) {
-    platform::diagnose("auth_user_file is not set in [path] of " + config_file_shown());
+    platform::diagnose("auth_user_file is not set in [path] of " + config::config_file_shown());
     report(no_auth_user_file());
     return;
   }
   platform::UpdateLock lock{auth_user_file};
-  switch (lock.open()) {
-    case platform::UpdateLock::OpenResult::kOpened:
-      break;
-    case platform::UpdateLock::OpenResult::kNoDirectory:
+  if (const platform::Status opened = lock.open(); !opened) {
+    if (opened.error().step == platform::Step::kMissing) {
       platform::diagnose("cannot read the AuthUserFile " + auth_user_file +
                          ": its directory does not exist");
       report(no_auth_user_file());
-      return;
-    case platform::UpdateLock::OpenResult::kFailed:
+    } else {
       platform::diagnose("cannot open the update lock " +
                          platform::UpdateLock::lock_file_path(auth_user_file) + ": " +
-                         std::strerror(errno));
+                         opened.error().reason());
       report({server_error(kLockOpenFailed), "Can't open or create mutex"});
-      return;
+    }
+    return;
   }
   if (!lock.wait(kLockTimeout)) {
     platform::diagnose("the update lock " + platform::UpdateLock::lock_file_path(auth_user_file) +

@@ -3,16 +3,14 @@
 // would ask it, as the same user, without changing anything.
 #include "web/config_check.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "config/ini_file.h"
 #include "passwd/password_file.h"
+#include "platform/ascii.h"
 #include "platform/file_checks.h"
 #include "web/charset.h"
-#include "web/file_reasons.h"
 #include "web/password_rules.h"
 #include "web/text.h"
 
@@ -39,23 +37,22 @@ class Report {
 
 using platform::FileKind;
 
-std::string error_text(int error) { return std::strerror(error); }
-
 bool check_ini(Report& report, config::IniFile& ini) {
-  if (!config::load_config(ini)) {
-    report.fail("INI file", config_file_shown(), config_failure_reason());
+  if (const platform::Status loaded = config::load_config(ini); !loaded) {
+    report.fail("INI file", config::config_file_shown(), loaded.error().reason());
     return false;
   }
-  report.ok("INI file", config_file_shown());
+  report.ok("INI file", config::config_file_shown());
   return true;
 }
 
 void check_auth_file_itself(Report& report, const std::string& path) {
-  const FileKind kind = platform::file_kind(path, false);
-  if (kind == FileKind::kNone) {
-    report.fail("auth_user_file", path, error_text(errno));
+  const platform::Result<FileKind> found = platform::file_kind(path, false);
+  if (!found) {
+    report.fail("auth_user_file", path, found.error().reason());
     return;
   }
+  const FileKind kind = found.value();
   if (kind == FileKind::kLink) {
     report.fail("auth_user_file", path,
                 "is a symbolic link; a change would put a file in its place, name the file itself");
@@ -66,8 +63,8 @@ void check_auth_file_itself(Report& report, const std::string& path) {
     return;
   }
   passwd::PasswordFile file;
-  if (!file.load(path)) {
-    report.fail("auth_user_file", path, unreadable_reason(path));
+  if (const platform::Status loaded = file.load(path); !loaded) {
+    report.fail("auth_user_file", path, loaded.error().reason());
     return;
   }
   std::size_t users = 0;
@@ -89,9 +86,9 @@ void check_auth_user_file(Report& report, const config::IniFile& ini) {
   check_auth_file_itself(report, path);
   // The temporary file of the rewrite and the lock are made beside it.
   const std::string dir = platform::directory_of(path);
-  if (const int error = platform::directory_write_error(dir)) {
+  if (const platform::Status writable = platform::check_directory_writable(dir); !writable) {
     report.fail("auth_user_file directory", dir,
-                "a change cannot create its temporary file there: " + error_text(error));
+                "a change cannot create its temporary file there: " + writable.error().reason());
   } else {
     report.ok("auth_user_file directory", dir + " (writable)");
   }
@@ -103,21 +100,23 @@ void check_log_file(Report& report, const config::IniFile& ini) {
     report.ok("log_file", "(none): nothing is logged");
     return;
   }
-  const FileKind kind = platform::file_kind(path, false);
-  if (kind == FileKind::kNone) {
-    if (errno != ENOENT) {
-      report.fail("log_file", path, error_text(errno));
+  const platform::Result<FileKind> found = platform::file_kind(path, false);
+  if (!found) {
+    if (found.error().step != platform::Step::kMissing) {
+      report.fail("log_file", path, found.error().reason());
       return;
     }
     const std::string dir = platform::directory_of(path);
-    if (const int error = platform::directory_write_error(dir)) {
+    if (const platform::Status writable = platform::check_directory_writable(dir); !writable) {
       report.fail("log_file", path,
-                  "does not exist and cannot be created in " + dir + ": " + error_text(error));
+                  "does not exist and cannot be created in " + dir + ": " +
+                      writable.error().reason());
     } else {
       report.ok("log_file", path + " (will be created)");
     }
     return;
   }
+  const FileKind kind = found.value();
   if (kind == FileKind::kLink) {
     report.fail("log_file", path, "is a symbolic link, which is never written; name the file");
     return;
@@ -126,20 +125,18 @@ void check_log_file(Report& report, const config::IniFile& ini) {
     report.fail("log_file", path, "not a regular file");
     return;
   }
-  if (const int error = platform::append_open_error(path)) {
-    report.fail("log_file", path, "cannot be appended to: " + error_text(error));
+  if (const platform::Status appendable = platform::check_appendable(path); !appendable) {
+    report.fail("log_file", path, "cannot be appended to: " + appendable.error().reason());
     return;
   }
   report.ok("log_file", path + " (appendable)");
 }
 
+// Digits after an optional '+', however many.
 bool is_whole_number(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  if (text.starts_with('+')) text.remove_prefix(1);
+  const platform::ParsedInteger parsed = platform::parse_integer(text, platform::IntegerForm::kDigits);
+  return parsed.digits && parsed.end == text.size();
 }
 
 void check_min_length(Report& report, const config::IniFile& ini) {
@@ -160,16 +157,6 @@ void check_min_length(Report& report, const config::IniFile& ini) {
   } else {
     report.ok("password_min_length", text);
   }
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // The scheme and cost every change will use; a fault fails every change.
@@ -208,7 +195,7 @@ void check_layout(Report& report, const config::IniFile& ini) {
   const std::string text = ini.get("html", "layout");
   if (text.empty()) {
     report.ok("layout", "(none): classic");
-  } else if (iequals(text, "classic") || iequals(text, "modern")) {
+  } else if (platform::ascii_iequals(text, "classic") || platform::ascii_iequals(text, "modern")) {
     report.ok("layout", text);
   } else {
     report.fail("layout", text, "neither classic nor modern; the classic pages are shown");

@@ -10,9 +10,9 @@
 #include "cgi/streams.h"
 #include "config/ini_file.h"
 #include "log/activity_log.h"
+#include "platform/ascii.h"
 #include "platform/diagnose.h"
 #include "web/charset.h"
-#include "web/file_reasons.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web/text.h"
@@ -23,7 +23,7 @@ namespace {
 
 // A change sent any other way would carry both passwords in the URL, and
 // from there into the access logs of every server and proxy on the way.
-bool sent_by_post() { return cgi::ascii_iequals(cgi::request_env().REQUEST_METHOD, "post"); }
+bool sent_by_post() { return platform::ascii_iequals(cgi::request_env().REQUEST_METHOD, "post"); }
 
 void refuse_change_without_post(const PageSet& pages) {
   pages.failure(page_text(html("post_required")));
@@ -67,10 +67,10 @@ void write_page() {
 
 const config::IniFile& load_configuration() {
   config::IniFile& ini = config::ini_file();
-  if (!config::load_config(ini)) {
+  if (const platform::Status loaded = config::load_config(ini); !loaded) {
     try {
-      platform::diagnose("cannot read the configuration file " + config_file_shown() + ": " +
-                         config_failure_reason());
+      platform::diagnose("cannot read the configuration file " + config::config_file_shown() +
+                         ": " + loaded.error().reason());
     } catch (const std::bad_alloc&) {
       // The page still says "Server error!"; only the reason is lost.
     }

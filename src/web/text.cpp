@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/text.h"
 
-#include <climits>
-
 #include "config/ini_file.h"
+#include "platform/ascii.h"
 
 namespace larkspur::web {
 
@@ -40,20 +39,7 @@ std::string html_escape(std::string_view text) {
   return out;
 }
 
-int parse_min_length(std::string_view text) {
-  std::size_t i = 0;
-  // The white space that isspace() knows in the C locale.
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT_MAX) value = INT_MAX;  // saturate; keeps reading the digits
-  }
-  if (negative) return 0;
-  return static_cast<int>(value);
-}
+int parse_min_length(std::string_view text) { return platform::parse_count_like_atoi(text); }
 
 void write_text(std::ostream& out, std::string_view text) {
   const std::size_t end = text.find('\0');

@@ -233,8 +233,8 @@ void kill_writers_and_check(const std::string& dir) {
       ::close(ready[0]);
       (void)!::write(ready[1], "r", 1);
       for (;;) {
-        file_b.save();
-        file_a.save();
+        (void)file_b.save();
+        (void)file_a.save();
       }
     }
     ::close(ready[1]);
