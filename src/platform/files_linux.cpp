@@ -70,13 +70,6 @@ Result<UniqueFd> open_private_file(const std::string& path, bool create) {
   return open_regular(path, O_RDWR | (create ? O_CREAT : 0), Links::kRefuse, 0600);
 }
 
-Status overwrite_file(int fd, std::string_view text) noexcept {
-  if (::lseek(fd, 0, SEEK_SET) != 0) return system_error(Step::kWrite, {});
-  if (Status written = write_all(fd, text); !written) return written;
-  if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0) return system_error(Step::kWrite, {});
-  return {};
-}
-
 std::size_t find_bytes(std::string_view haystack, std::string_view needle) noexcept {
   if (needle.empty()) return 0;
   const void* hit = ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
@@ -239,6 +232,48 @@ Result<UploadFile> create_upload_file() {
   return upload;
 }
 
+// ---- Questions for --check and the diagnostics ----
+
+std::string in_current_directory(std::string_view name) {
+  char* cwd = ::getcwd(nullptr, 0);
+  if (cwd == nullptr) return std::string(name);
+  std::string path = cwd;
+  std::free(cwd);
+  path += '/';
+  path += name;
+  return path;
+}
+
+std::string directory_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+Result<FileKind> file_kind(const std::string& path, bool follow_link) {
+  struct stat st {};
+  if ((follow_link ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+    return system_error(errno == ENOENT ? Step::kMissing : Step::kOpen, path);
+  }
+  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
+  if (S_ISDIR(st.st_mode)) return FileKind::kDirectory;
+  if (S_ISLNK(st.st_mode)) return FileKind::kLink;
+  return FileKind::kOther;
+}
+
+Status check_directory_writable(const std::string& dir) {
+  // Write and search permission, for the effective user as a request runs.
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
+  return system_error(errno == ENOENT ? Step::kMissing : Step::kOpen, dir);
+}
+
+Status check_appendable(const std::string& path) {
+  Result<UniqueFd> fd = open_regular(path, O_WRONLY | O_APPEND, Links::kRefuse);
+  if (!fd) return fd.error();
+  return {};
+}
+
 // ---- The update lock: "<AuthUserFile>.lock", held with flock ----
 
 UpdateLock::UpdateLock(std::string auth_user_file) : auth_user_file_(std::move(auth_user_file)) {}
@@ -294,48 +329,6 @@ void UpdateLock::release() {
   if (!owned_) return;
   ::flock(fd_.get(), LOCK_UN);
   owned_ = false;
-}
-
-// ---- Questions for --check and the diagnostics ----
-
-std::string in_current_directory(std::string_view name) {
-  char* cwd = ::getcwd(nullptr, 0);
-  if (cwd == nullptr) return std::string(name);
-  std::string path = cwd;
-  std::free(cwd);
-  path += '/';
-  path += name;
-  return path;
-}
-
-std::string directory_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-Result<FileKind> file_kind(const std::string& path, bool follow_link) {
-  struct stat st {};
-  if ((follow_link ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
-    return system_error(errno == ENOENT ? Step::kMissing : Step::kOpen, path);
-  }
-  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
-  if (S_ISDIR(st.st_mode)) return FileKind::kDirectory;
-  if (S_ISLNK(st.st_mode)) return FileKind::kLink;
-  return FileKind::kOther;
-}
-
-Status check_directory_writable(const std::string& dir) {
-  // Write and search permission, for the effective user as a request runs.
-  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
-  return system_error(errno == ENOENT ? Step::kMissing : Step::kOpen, dir);
-}
-
-Status check_appendable(const std::string& path) {
-  Result<UniqueFd> fd = open_regular(path, O_WRONLY | O_APPEND, Links::kRefuse);
-  if (!fd) return fd.error();
-  return {};
 }
 
 }  // namespace larkspur::platform

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The descriptor calls every system has alike (the Windows C runtime offers
-// read, write and close on its descriptors too).
+// read, write, lseek, ftruncate and close on its descriptors too).
 #include "platform/posix_io.h"
 
 #include <unistd.h>
@@ -35,6 +35,13 @@ Status write_all(int fd, const void* data, std::size_t size) noexcept {
     bytes += n;
     size -= static_cast<std::size_t>(n);
   }
+  return {};
+}
+
+Status overwrite_file(int fd, std::string_view text) noexcept {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return system_error(Step::kWrite, {});
+  if (Status written = write_all(fd, text); !written) return written;
+  if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0) return system_error(Step::kWrite, {});
   return {};
 }
 
