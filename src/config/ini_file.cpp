@@ -112,7 +112,8 @@ platform::Status IniFile::load(const std::string& path) {
     std::string content;
     if (platform::Status read = read_whole_file(path, content); !read) return read;
     if (!parse(content)) {
-      return platform::fixed_error(platform::Step::kRead, path, "holds no setting under a [section]");
+      return platform::fixed_error(platform::Step::kRead, path,
+                                   "holds no setting under a [section]");
     }
     return {};
   });

@@ -15,7 +15,8 @@ platform::Status load_config(IniFile& ini) {
     const std::string program = platform::program_path();
     // Without our own name there is no file to look for; ".ini" is not it.
     if (program.empty()) {
-      return platform::fixed_error(platform::Step::kMissing, {}, "the program's own name is unknown");
+      return platform::fixed_error(platform::Step::kMissing, {},
+                                   "the program's own name is unknown");
     }
     // Named after the program, looked up in the working directory, not the
     // program's own.

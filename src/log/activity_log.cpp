@@ -49,7 +49,9 @@ int ActivityLog::write(std::string_view message) const {
     const platform::Status written =
         fd ? platform::write_all(fd.value().get(), line) : platform::Status(fd.error());
     // A log rotated into a file of another owner stops every line: say so.
-    if (!written) platform::diagnose("cannot write the log " + path + ": " + written.error().reason());
+    if (!written) {
+      platform::diagnose("cannot write the log " + path + ": " + written.error().reason());
+    }
   });
   return 0;
 }

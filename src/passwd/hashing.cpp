@@ -62,7 +62,8 @@ const SchemeInfo& info(Scheme scheme) {
 // Digits only; anything else, or more than fits, gives -1.
 long parse_cost(std::string_view text) {
   if (text.size() > 12) return -1;
-  const platform::ParsedInteger parsed = platform::parse_integer(text, platform::IntegerForm::kDigits);
+  const platform::ParsedInteger parsed =
+      platform::parse_integer(text, platform::IntegerForm::kDigits);
   if (!parsed.whole(text)) return -1;
   // Windows' long has 32 bits: a huge cost stays huge rather than wrapping.
   return static_cast<long>(std::min<std::int64_t>(parsed.value, LONG_MAX));

@@ -170,11 +170,13 @@ bool PasswordFile::text(std::string& out) const {
 
 platform::Status PasswordFile::save() const {
   if (unsaveable_ || path_.empty() || path_.find('\0') != std::string::npos) {
-    return platform::fixed_error(platform::Step::kWrite, path_, "holds no change that can be written");
+    return platform::fixed_error(platform::Step::kWrite, path_,
+                                 "holds no change that can be written");
   }
   if (platform::Status same = source_.unchanged(); !same) return same;
   const platform::Status out_of_memory = platform::Error{platform::Step::kWrite, {}, ENOMEM, {}};
-  return platform::or_on_no_memory(out_of_memory, [&] { return write_and_replace(path_ + ".tmp"); });
+  return platform::or_on_no_memory(out_of_memory,
+                                   [&] { return write_and_replace(path_ + ".tmp"); });
 }
 
 platform::Status PasswordFile::write_and_replace(const std::string& temp) const {

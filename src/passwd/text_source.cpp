@@ -34,7 +34,7 @@ void TextSource::assign(std::string text) {
 }
 
 platform::Status TextSource::append_to(std::string& out, std::uint64_t offset,
-                                        std::size_t size) const {
+                                       std::size_t size) const {
   if (!is_file()) {
     out.append(given_, static_cast<std::size_t>(offset), size);
     return {};

@@ -32,10 +32,10 @@ enum class IntegerForm {
 };
 
 struct ParsedInteger {
-  std::int64_t value = 0;   // saturated at the limits of std::int64_t; 0 without digits
-  std::size_t end = 0;      // where reading stopped; 0 without digits
-  bool digits = false;      // at least one digit was read
-  bool saturated = false;   // the digits meant more than the limits
+  std::int64_t value = 0;  // saturated at the limits of std::int64_t; 0 without digits
+  std::size_t end = 0;     // where reading stopped; 0 without digits
+  bool digits = false;     // at least one digit was read
+  bool saturated = false;  // the digits meant more than the limits
 
   // The number took the whole text and fits.
   bool whole(std::string_view text) const noexcept {

@@ -19,8 +19,7 @@
 namespace larkspur::platform {
 
 // Why a file that changed under the store cannot be read or replaced.
-inline constexpr std::string_view kFileChanged =
-    "changed by another program since it was opened";
+inline constexpr std::string_view kFileChanged = "changed by another program since it was opened";
 
 // Where `needle` first occurs in `haystack`, else npos; 0 for an empty one.
 std::size_t find_bytes(std::string_view haystack, std::string_view needle) noexcept;

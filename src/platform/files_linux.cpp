@@ -39,8 +39,7 @@ enum class Links { kFollow, kRefuse };
 // instead of holding the request (and maybe the update lock) until a peer
 // comes. kRefuse adds O_NOFOLLOW: a link planted under the name cannot
 // redirect what is written.
-Result<UniqueFd> open_regular(const std::string& path, int flags, Links links,
-                              mode_t mode = 0) {
+Result<UniqueFd> open_regular(const std::string& path, int flags, Links links, mode_t mode = 0) {
   // A NUL byte would make the system open a shorter name than the one given.
   if (path.find('\0') != std::string::npos) {
     return fixed_error(Step::kOpen, path, "names no file: it holds a NUL byte");

@@ -115,8 +115,8 @@ Result<UniqueFd> open_regular(const std::string& path, const OpenMode& mode, Lin
   }
   DWORD flags = FILE_ATTRIBUTE_NORMAL;
   if (links == Links::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  Handle file(::CreateFileA(path.c_str(), mode.access, mode.share, nullptr, mode.disposition,
-                            flags, nullptr));
+  Handle file(::CreateFileA(path.c_str(), mode.access, mode.share, nullptr, mode.disposition, flags,
+                            nullptr));
   if (!file.valid()) return last_error(Step::kOpen, path);
   if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
     return fixed_error(Step::kOpen, path, kNotRegular);
@@ -157,18 +157,18 @@ Result<UniqueFd> open_for_appending(const std::string& path) {
   // The C runtime's append mode seeks to the end before each write, so two
   // processes can overwrite each other's lines. A handle with append access
   // alone has every write placed at the end by the system, whole.
-  return open_regular(path,
-                      {FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, OPEN_ALWAYS,
-                       _O_WRONLY | _O_APPEND | _O_BINARY},
-                      Links::kRefuse);
+  return open_regular(
+      path,
+      {FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, OPEN_ALWAYS, _O_WRONLY | _O_APPEND | _O_BINARY},
+      Links::kRefuse);
 }
 
 Result<UniqueFd> open_private_file(const std::string& path, bool create) {
-  return open_regular(path,
-                      {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       static_cast<DWORD>(create ? OPEN_ALWAYS : OPEN_EXISTING),
-                       _O_RDWR | _O_BINARY},
-                      Links::kRefuse);
+  return open_regular(
+      path,
+      {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+       static_cast<DWORD>(create ? OPEN_ALWAYS : OPEN_EXISTING), _O_RDWR | _O_BINARY},
+      Links::kRefuse);
 }
 
 std::size_t find_bytes(std::string_view haystack, std::string_view needle) noexcept {

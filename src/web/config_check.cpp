@@ -108,9 +108,9 @@ void check_log_file(Report& report, const config::IniFile& ini) {
     }
     const std::string dir = platform::directory_of(path);
     if (const platform::Status writable = platform::check_directory_writable(dir); !writable) {
-      report.fail("log_file", path,
-                  "does not exist and cannot be created in " + dir + ": " +
-                      writable.error().reason());
+      report.fail(
+          "log_file", path,
+          "does not exist and cannot be created in " + dir + ": " + writable.error().reason());
     } else {
       report.ok("log_file", path + " (will be created)");
     }
@@ -135,7 +135,8 @@ void check_log_file(Report& report, const config::IniFile& ini) {
 // Digits after an optional '+', however many.
 bool is_whole_number(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);
-  const platform::ParsedInteger parsed = platform::parse_integer(text, platform::IntegerForm::kDigits);
+  const platform::ParsedInteger parsed =
+      platform::parse_integer(text, platform::IntegerForm::kDigits);
   return parsed.digits && parsed.end == text.size();
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/ascii.h"
 #include "web/layout.h"
 
 #include "cgi/request_env.h"
+#include "platform/ascii.h"
 #include "web/pages.h"
 #include "web/text.h"
 

@@ -32,14 +32,10 @@ TEST(ParseInteger, EachFormAcceptsItsOwnPrefix) {
     std::size_t end;
     bool saturated;
   } cases[] = {
-      {"12", F::kDigits, 12, 2, false},
-      {"+12", F::kDigits, 0, 0, false},
-      {"+12", F::kSigned, 12, 3, false},
-      {"-12 n", F::kSigned, -12, 3, false},
-      {" \t-12", F::kSigned, 0, 0, false},
-      {" \t-12", F::kLikeAtoi, -12, 5, false},
-      {"  ", F::kLikeAtoi, 0, 0, false},
-      {"99999999999999999999x", F::kDigits, kMax, 20, true},
+      {"12", F::kDigits, 12, 2, false},    {"+12", F::kDigits, 0, 0, false},
+      {"+12", F::kSigned, 12, 3, false},   {"-12 n", F::kSigned, -12, 3, false},
+      {" \t-12", F::kSigned, 0, 0, false}, {" \t-12", F::kLikeAtoi, -12, 5, false},
+      {"  ", F::kLikeAtoi, 0, 0, false},   {"99999999999999999999x", F::kDigits, kMax, 20, true},
   };
   for (const auto& c : cases) {
     const ParsedInteger parsed = parse_integer(c.text, c.form);

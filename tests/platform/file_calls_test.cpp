@@ -3,7 +3,6 @@
 // byte search, the rewrite's temporary file, appending to the log, random
 // bytes.
 
-#include <utility>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_range.h"
 #include "platform/posix_io.h"
