@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The operating-system services the program relies on: its own path,
 // the update lock of an AuthUserFile with a timed wait, and replacing one file by
-// another in one step. POSIX means, nothing else of ours included.
+// another in one step. Each system's side is in files_<os>.cpp and
+// process_<os>.cpp; nothing outside the platform is included.
 #pragma once
 
 #include <chrono>
