@@ -14,6 +14,7 @@
 #include "cgi/multipart.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
+#include "platform/ascii.h"
 #include "platform/wipe.h"
 
 namespace larkspur::cgi {
@@ -29,16 +30,16 @@ void wipe_query_string(RequestEnv& env) {
 // Decodes the input the method and media type call for; anything else is
 // not a failure, it simply yields no entries.
 DecodeResult decode_form_input(RequestEnv& env) {
-  if (ascii_iequals(env.REQUEST_METHOD, "post")) {
-    if (ascii_iequals(env.CONTENT_TYPE, "application/x-www-form-urlencoded")) {
+  if (platform::ascii_iequals(env.REQUEST_METHOD, "post")) {
+    if (platform::ascii_iequals(env.CONTENT_TYPE, "application/x-www-form-urlencoded")) {
       return form_read_urlencoded_body();
     }
-    if (ascii_iequals(env.CONTENT_TYPE, "multipart/form-data")) {
+    if (platform::ascii_iequals(env.CONTENT_TYPE, "multipart/form-data")) {
       return form_decode_multipart();
     }
     return DECODE_SUCCESS;
   }
-  if (ascii_iequals(env.REQUEST_METHOD, "get")) {
+  if (platform::ascii_iequals(env.REQUEST_METHOD, "get")) {
     env.content_length = static_cast<std::int64_t>(env.QUERY_STRING.size());
     const DecodeResult result = form_decode_query();
     wipe_query_string(env);

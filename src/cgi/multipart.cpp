@@ -4,7 +4,6 @@
 #include "cgi/multipart.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
 #include "cgi/body_reader.h"
@@ -12,6 +11,7 @@
 #include "cgi/part_headers.h"
 #include "cgi/request_env.h"
 #include "cgi/streams.h"
+#include "platform/ascii.h"
 #include "platform/no_memory.h"
 #include "platform/posix_io.h"
 #include "platform/upload_file.h"
@@ -27,8 +27,10 @@ namespace {
 class TempUpload {
  public:
   bool create() {
-    file_ = platform::create_upload_file();
-    return file_.fd.valid();
+    platform::Result<platform::UploadFile> created = platform::create_upload_file();
+    if (!created) return false;
+    file_ = std::move(created).value();
+    return true;
   }
   int fd() const { return file_.fd.get(); }
   // The path by which this process can still open the file.
@@ -56,7 +58,7 @@ DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
 
     PartHeaders part;
     read_part_headers(reader, part);
-    if (!ascii_iequals(header_text(part.disposition), "form-data")) {
+    if (!platform::ascii_iequals(header_text(part.disposition), "form-data")) {
       r = read_to_delimiter(reader, boundary, false, {}, body, length);
       if (r != DECODE_SUCCESS) return r;
       continue;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cgi/request_env.h"
+#include "platform/ascii.h"
 
 namespace larkspur::cgi {
 namespace {
@@ -63,10 +64,10 @@ void read_part_headers(BodyReader& reader, PartHeaders& part) {
   HeaderText line_name, line_value;
   while (read_header_line(reader, line_name, line_value)) {
     const std::string_view header = header_text(line_name);
-    if (ascii_iequals(header, "Content-Disposition")) {
+    if (platform::ascii_iequals(header, "Content-Disposition")) {
       parse_header_value(header_text(line_value), part.disposition, kDispositionKeys,
                          disposition_values);
-    } else if (ascii_iequals(header, "Content-Type")) {
+    } else if (platform::ascii_iequals(header, "Content-Type")) {
       parse_header_value(header_text(line_value), part.content_type, {}, {});
     }
   }
@@ -128,7 +129,7 @@ void parse_header_value(std::string_view text, std::span<char> main,
     while (pos < text.size() && is_space(text[pos])) ++pos;
     const std::string_view attribute = take_value(text, pos);
     for (std::size_t k = 0; k < keys.size() && k < values.size(); ++k) {
-      if (ascii_iequals(name, keys[k])) {
+      if (platform::ascii_iequals(name, keys[k])) {
         store_capped(values[k], attribute);
         break;
       }

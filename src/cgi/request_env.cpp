@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "platform/ascii.h"
+
 namespace larkspur::cgi {
 namespace {
 
@@ -13,32 +15,11 @@ std::string env_text(const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-constexpr char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The C library's whitespace set, fixed so that no locale can widen it.
-constexpr bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 }  // namespace
 
 RequestEnv& request_env() {
   static RequestEnv env;
   return env;
-}
-
-bool ascii_iequals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ascii_istarts_with(a, b);
-}
-
-bool ascii_istarts_with(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (ascii_lower(text[i]) != ascii_lower(prefix[i])) return false;
-  }
-  return true;
 }
 
 void capture_request_env(RequestEnv& env) {
@@ -77,12 +58,12 @@ void set_content_type(RequestEnv& env, std::string_view raw) {
   for (std::size_t semi = media_end; semi != std::string_view::npos;
        semi = raw.find(';', semi + 1)) {
     std::size_t pos = semi + 1;
-    while (pos < raw.size() && is_space(raw[pos])) ++pos;
+    while (pos < raw.size() && platform::is_ascii_space(raw[pos])) ++pos;
     constexpr std::string_view kKey = "boundary=";
-    if (ascii_istarts_with(raw.substr(pos), kKey)) {
+    if (platform::ascii_istarts_with(raw.substr(pos), kKey)) {
       std::size_t start = pos + kKey.size();
       std::size_t end = start;
-      while (end < raw.size() && !is_space(raw[end])) ++end;
+      while (end < raw.size() && !platform::is_ascii_space(raw[end])) ++end;
       boundary = raw.substr(start, end - start);
       break;
     }
@@ -92,27 +73,7 @@ void set_content_type(RequestEnv& env, std::string_view raw) {
 }
 
 std::int64_t parse_content_length(std::string_view text) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-  std::size_t pos = 0;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  // Accumulate towards the sign so that the most negative value fits too.
-  std::int64_t value = 0;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-    const int digit = text[pos] - '0';
-    if (negative) {
-      if (value < (kMin + digit) / 10) return kMin;
-      value = value * 10 - digit;
-    } else {
-      if (value > (kMax - digit) / 10) return kMax;
-      value = value * 10 + digit;
-    }
-  }
-  return value;
+  return platform::parse_integer(text, platform::IntegerForm::kSigned).value;
 }
 
 }  // namespace larkspur::cgi

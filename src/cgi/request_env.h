@@ -51,9 +51,4 @@ void set_content_type(RequestEnv& env, std::string_view raw);
 // none. Values beyond the range of the result saturate.
 std::int64_t parse_content_length(std::string_view text);
 
-// Case-insensitive comparisons that pair only the ASCII letters; every other
-// byte must match exactly, whatever the locale.
-bool ascii_iequals(std::string_view a, std::string_view b);
-bool ascii_istarts_with(std::string_view text, std::string_view prefix);
-
 }  // namespace larkspur::cgi

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <streambuf>
 
 #include "platform/posix_io.h"
@@ -38,12 +37,12 @@ class FdInBuf : public std::streambuf {
       setg(buf_.data(), buf_.data(), buf_.data());
       return traits_type::eof();
     }
-    const ssize_t n = platform::read_some(fd_, buf_);
-    if (n <= 0) {
+    const platform::Result<std::size_t> n = platform::read_some(fd_, buf_);
+    if (!n || n.value() == 0) {
       setg(buf_.data(), buf_.data(), buf_.data());
       return traits_type::eof();
     }
-    setg(buf_.data(), buf_.data(), buf_.data() + n);
+    setg(buf_.data(), buf_.data(), buf_.data() + n.value());
     return traits_type::to_int_type(*gptr());
   }
 
@@ -82,7 +81,7 @@ class FdOutBuf : public std::streambuf {
  private:
   bool drain() {
     const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
-    const bool ok = platform::write_all(fd_, pbase(), pending);
+    const bool ok = platform::write_all(fd_, pbase(), pending).ok();
     setp(buf_.data(), buf_.data() + buf_.size());
     return ok;
   }

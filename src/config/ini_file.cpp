@@ -2,6 +2,7 @@
 #include "config/ini_file.h"
 
 #include <array>
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -73,9 +74,12 @@ class LineParser {
   std::string section_;
 };
 
-bool read_whole_file(const std::string& path, std::string& content) {
-  const platform::UniqueFd fd(platform::open_for_reading(path));
-  return fd && platform::read_to_end(fd.get(), content);
+platform::Status read_whole_file(const std::string& path, std::string& content) {
+  const platform::Result<platform::UniqueFd> fd = platform::open_for_reading(path);
+  if (!fd) return fd.error();
+  platform::Status read = platform::read_to_end(fd.value().get(), content);
+  if (!read) return platform::Error{platform::Step::kRead, path, read.error().code, {}, {}};
+  return {};
 }
 
 }  // namespace
@@ -101,12 +105,17 @@ bool IniFile::parse(std::string_view text) {
   return complete && !entries.empty();
 }
 
-bool IniFile::load(const std::string& path) {
+platform::Status IniFile::load(const std::string& path) {
   // Binary, in one piece: the file is read once and never held open.
-  return platform::or_on_no_memory(false, [&] {
-    if (path.find('\0') != std::string::npos) return false;
+  const platform::Status out_of_memory = platform::Error{platform::Step::kRead, {}, ENOMEM, {}, {}};
+  return platform::or_on_no_memory(out_of_memory, [&]() -> platform::Status {
     std::string content;
-    return read_whole_file(path, content) && parse(content);
+    if (platform::Status read = read_whole_file(path, content); !read) return read;
+    if (!parse(content)) {
+      return platform::fixed_error(platform::Step::kRead, path,
+                                   "holds no setting under a [section]");
+    }
+    return {};
   });
 }
 

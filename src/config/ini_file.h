@@ -6,12 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace larkspur::config {
 
 class IniFile {
  public:
-  // Reads the file at `path`; true when it opened and at least one entry is stored.
-  bool load(const std::string& path);
+  // Reads the file at `path`; fine when it opened and at least one entry is
+  // stored.
+  platform::Status load(const std::string& path);
   // Runs every line of `text` through the grammar; true when any entry is stored.
   bool parse(std::string_view text);
   // The stored value, or the empty text.
@@ -32,6 +35,9 @@ IniFile& ini_file();
 std::string config_file_name(std::string_view program_path);
 
 // Loads the file named after the program's own path.
-bool load_config(IniFile& ini);
+platform::Status load_config(IniFile& ini);
+
+// That file with the working directory in front, as diagnostics name it.
+std::string config_file_shown();
 
 }  // namespace larkspur::config

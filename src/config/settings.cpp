@@ -2,34 +2,27 @@
 #include "config/settings.h"
 
 #include <charconv>
-#include <climits>
+
+#include "platform/ascii.h"
 
 namespace larkspur::config {
 namespace {
 
-// The white space that isspace() knows in the C locale.
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // Digits only, within the range; anything else is not a value of the key.
 bool strict_number(std::string_view text, long long min, long long max, long long& out) {
-  if (text.empty() || text.size() > 18) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  long long value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  if (value < min || value > max) return false;
-  out = value;
+  const platform::ParsedInteger parsed =
+      platform::parse_integer(text, platform::IntegerForm::kDigits);
+  if (!parsed.whole(text) || parsed.value < min || parsed.value > max) return false;
+  out = parsed.value;
   return true;
 }
 
+// Digits after an optional '+', however many.
 bool plain_number(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  if (text.starts_with('+')) text.remove_prefix(1);
+  const platform::ParsedInteger parsed =
+      platform::parse_integer(text, platform::IntegerForm::kDigits);
+  return parsed.digits && parsed.end == text.size();
 }
 
 std::string range_text(const SettingRow& row) {
@@ -64,10 +57,8 @@ void read_row(const SettingRow& row, const IniFile& ini, ParsedSettings& out) {
       return;
     }
     case Reading::kYesNo: {
-      std::string folded = value;
-      for (char& c : folded) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-      const bool yes = folded == "yes";
-      const bool no = folded == "no";
+      const bool yes = platform::ascii_iequals(value, "yes");
+      const bool no = platform::ascii_iequals(value, "no");
       s.*row.flag_field = row.fallback == "yes";
       if (yes || no) {
         s.*row.flag_field = yes;
@@ -91,18 +82,7 @@ void read_row(const SettingRow& row, const IniFile& ini, ParsedSettings& out) {
 
 }  // namespace
 
-int read_like_atoi(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && is_space(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT_MAX) value = INT_MAX;  // saturate; keeps reading the digits
-  }
-  return negative ? 0 : static_cast<int>(value);
-}
+int read_like_atoi(std::string_view text) { return platform::parse_count_like_atoi(text); }
 
 const std::string& ParsedSettings::as_written(std::string_view section,
                                               std::string_view key) const {

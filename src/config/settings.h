@@ -124,9 +124,6 @@ ParsedSettings parse_settings(const IniFile& ini);
 // one, filled once) and parses it. May throw std::bad_alloc.
 platform::Result<ParsedSettings> load_settings(IniFile& ini);
 
-// The INI file a request reads, with the working directory in front.
-std::string config_file_shown();
-
 // How a row reads its value.
 enum class Reading : unsigned char {
   kText,    // any text

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The checks behind --check. Each asks the system the question a request
 // would ask it, as the same user, without changing anything.
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -15,12 +13,12 @@
 #include "store/sql_store.h"
 #endif
 #include "passwd/password_file.h"
+#include "platform/ascii.h"
 #include "platform/file_checks.h"
 #include "rules/breached_corpus.h"
 #include "rules/pwquality_check.h"
 #include "rules/rule_settings.h"
 #include "web/charset.h"
-#include "web/file_reasons.h"
 #include "web/password_rules.h"
 #include "web/text.h"
 
@@ -53,8 +51,6 @@ class Report {
 
 using platform::FileKind;
 
-std::string error_text(int error) { return std::strerror(error); }
-
 const config::ParsedSettings* check_ini(Report& report,
                                         const platform::Result<config::ParsedSettings>& loaded) {
   if (!loaded) {
@@ -66,11 +62,12 @@ const config::ParsedSettings* check_ini(Report& report,
 }
 
 void check_auth_file_itself(Report& report, const std::string& path) {
-  const FileKind kind = platform::file_kind(path, false);
-  if (kind == FileKind::kNone) {
-    report.fail("auth_user_file", path, error_text(errno));
+  const platform::Result<FileKind> found = platform::file_kind(path, false);
+  if (!found) {
+    report.fail("auth_user_file", path, found.error().reason());
     return;
   }
+  const FileKind kind = found.value();
   if (kind == FileKind::kLink) {
     report.fail("auth_user_file", path,
                 "is a symbolic link; a change would put a file in its place, name the file itself");
@@ -81,8 +78,8 @@ void check_auth_file_itself(Report& report, const std::string& path) {
     return;
   }
   passwd::PasswordFile file;
-  if (!file.load(path)) {
-    report.fail("auth_user_file", path, web::unreadable_reason(path));
+  if (const platform::Status loaded = file.load(path); !loaded) {
+    report.fail("auth_user_file", path, loaded.error().reason());
     return;
   }
   std::size_t users = 0;
@@ -137,9 +134,9 @@ void check_auth_user_file(Report& report, const config::Settings& settings) {
   check_auth_file_itself(report, path);
   // The temporary file of the rewrite and the lock are made beside it.
   const std::string dir = platform::directory_of(path);
-  if (const int error = platform::directory_write_error(dir)) {
+  if (const platform::Status writable = platform::check_directory_writable(dir); !writable) {
     report.fail("auth_user_file directory", dir,
-                "a change cannot create its temporary file there: " + error_text(error));
+                "a change cannot create its temporary file there: " + writable.error().reason());
   } else {
     report.ok("auth_user_file directory", dir + " (writable)");
   }
@@ -151,21 +148,23 @@ void check_log_file(Report& report, const config::Settings& settings) {
     report.ok("log_file", "(none): nothing is logged");
     return;
   }
-  const FileKind kind = platform::file_kind(path, false);
-  if (kind == FileKind::kNone) {
-    if (errno != ENOENT) {
-      report.fail("log_file", path, error_text(errno));
+  const platform::Result<FileKind> found = platform::file_kind(path, false);
+  if (!found) {
+    if (found.error().step != platform::Step::kMissing) {
+      report.fail("log_file", path, found.error().reason());
       return;
     }
     const std::string dir = platform::directory_of(path);
-    if (const int error = platform::directory_write_error(dir)) {
-      report.fail("log_file", path,
-                  "does not exist and cannot be created in " + dir + ": " + error_text(error));
+    if (const platform::Status writable = platform::check_directory_writable(dir); !writable) {
+      report.fail(
+          "log_file", path,
+          "does not exist and cannot be created in " + dir + ": " + writable.error().reason());
     } else {
       report.ok("log_file", path + " (will be created)");
     }
     return;
   }
+  const FileKind kind = found.value();
   if (kind == FileKind::kLink) {
     report.fail("log_file", path, "is a symbolic link, which is never written; name the file");
     return;
@@ -174,8 +173,8 @@ void check_log_file(Report& report, const config::Settings& settings) {
     report.fail("log_file", path, "not a regular file");
     return;
   }
-  if (const int error = platform::append_open_error(path)) {
-    report.fail("log_file", path, "cannot be appended to: " + error_text(error));
+  if (const platform::Status appendable = platform::check_appendable(path); !appendable) {
+    report.fail("log_file", path, "cannot be appended to: " + appendable.error().reason());
     return;
   }
   report.ok("log_file", path + " (appendable)");
@@ -246,7 +245,7 @@ void check_layout(Report& report, const config::ParsedSettings& parsed) {
   const std::string& text = parsed.as_written("html", "layout");
   if (text.empty()) {
     report.ok("layout", "(none): classic");
-  } else if (cgi::ascii_iequals(text, "classic") || cgi::ascii_iequals(text, "modern")) {
+  } else if (platform::ascii_iequals(text, "classic") || platform::ascii_iequals(text, "modern")) {
     report.ok("layout", text);
   } else {
     report.fail("layout", text, "neither classic nor modern; the classic pages are shown");

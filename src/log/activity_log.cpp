@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "log/activity_log.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -47,11 +45,12 @@ int ActivityLog::write(std::string_view message) const {
     // concurrent requests land whole and never interleave. Only a regular
     // file is opened, and never waited for: a FIFO or device at the path
     // would hang the request while it holds the update lock.
-    const platform::UniqueFd fd = platform::open_for_appending(path);
+    const platform::Result<platform::UniqueFd> fd = platform::open_for_appending(path);
+    const platform::Status written =
+        fd ? platform::write_all(fd.value().get(), line) : platform::Status(fd.error());
     // A log rotated into a file of another owner stops every line: say so.
-    if (!fd || !platform::write_all(fd.get(), line)) {
-      const int error = errno;
-      platform::diagnose("cannot write the log " + path + ": " + std::strerror(error));
+    if (!written) {
+      platform::diagnose("cannot write the log " + path + ": " + written.error().reason());
     }
   });
   return 0;

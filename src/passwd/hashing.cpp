@@ -10,10 +10,14 @@
 #include <apr_general.h>
 #include <apr_md5.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "passwd/crypt_hash.h"
+#include "platform/ascii.h"
 #include "platform/random.h"
 #include "platform/wipe.h"
 
@@ -55,26 +59,14 @@ const SchemeInfo& info(Scheme scheme) {
   return kSchemes[0];
 }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Digits only; anything else, or more than fits, gives -1.
 long parse_cost(std::string_view text) {
-  if (text.empty() || text.size() > 12) return -1;
-  long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value;
+  if (text.size() > 12) return -1;
+  const platform::ParsedInteger parsed =
+      platform::parse_integer(text, platform::IntegerForm::kDigits);
+  if (!parsed.whole(text)) return -1;
+  // Windows' long has 32 bits: a huge cost stays huge rather than wrapping.
+  return static_cast<long>(std::min<std::int64_t>(parsed.value, LONG_MAX));
 }
 
 // Fills `out` from the operating system's generator, else from APR's.
@@ -100,12 +92,12 @@ int encode_bcrypt(const char* password, int cost, char* result, std::size_t size
 
 std::string parse_hash_choice(std::string_view hash, std::string_view cost, HashChoice& out) {
   HashChoice choice;
-  if (equal_ignoring_case(hash, "keep")) {
+  if (platform::ascii_iequals(hash, "keep")) {
     choice.keep = true;
   } else if (!hash.empty()) {
     const SchemeInfo* found = nullptr;
     for (const SchemeInfo& s : kSchemes) {
-      if (equal_ignoring_case(hash, s.name)) found = &s;
+      if (platform::ascii_iequals(hash, s.name)) found = &s;
     }
     if (found == nullptr) {
       return "hash = " + std::string(hash) +

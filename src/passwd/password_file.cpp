@@ -4,6 +4,7 @@
 #include "passwd/password_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -21,14 +22,15 @@ bool can_be_user(std::string_view user) { return user.find_first_of(":\n") == us
 
 }  // namespace
 
-bool PasswordFile::load(const std::string& path) {
+platform::Status PasswordFile::load(const std::string& path) {
   const bool path_kept = platform::or_on_no_memory(false, [&] {
     path_ = path;
     return true;
   });
-  if (!path_kept || !source_.open(path)) return false;
+  if (!path_kept) return platform::Error{platform::Step::kOpen, {}, ENOMEM, {}, {}};
+  if (platform::Status opened = source_.open(path); !opened) return opened;
   forget_changes();
-  return true;
+  return {};
 }
 
 void PasswordFile::parse(std::string text) {
@@ -90,9 +92,14 @@ UserRecords PasswordFile::look_up(std::string_view user) const {
         add(from);
       }
     }
-    found.scan = windows.failed() ? UserRecords::Scan::failed : UserRecords::Scan::done;
+    found.scan = UserRecords::Scan::done;
+    if (windows.failed()) {
+      found.scan = UserRecords::Scan::failed;
+      found.error = windows.status().error();
+    }
   } catch (const std::bad_alloc&) {
     found.scan = UserRecords::Scan::failed;
+    found.error = platform::Error{platform::Step::kRead, {}, ENOMEM, {}, {}};
   }
   if (found.scan == UserRecords::Scan::failed) {
     found.hash.clear();
@@ -143,17 +150,17 @@ void PasswordFile::visit_records(void (*f)(void*, const PasswordRecord&), void* 
   }
 }
 
-bool PasswordFile::has_carriage_return(bool& found) const {
+platform::Status PasswordFile::has_carriage_return(bool& found) const {
   if (carriage_returns_ != CarriageReturns::unknown) {
     found = carriage_returns_ == CarriageReturns::some;
-    return true;
+    return {};
   }
   found = false;
   LineWindows windows(source_);
   while (!found && windows.next()) {
     found = std::memchr(windows.text().data(), '\r', windows.text().size()) != nullptr;
   }
-  return !windows.failed();
+  return windows.status();
 }
 
 // Without carriage returns every line goes out as it came in, so the text is
@@ -163,7 +170,7 @@ bool PasswordFile::emit(SegmentSink& sink) const {
   const std::uint64_t size = source_.size();
   bool carriage_return = false;
   if (size == 0) return true;
-  if (!has_carriage_return(carriage_return)) return false;
+  if (!sink.check(has_carriage_return(carriage_return))) return false;
   if (!carriage_return) {
     std::uint64_t pos = 0;
     for (const Edit& edit : edits_) {
@@ -172,7 +179,7 @@ bool PasswordFile::emit(SegmentSink& sink) const {
     }
     if (!sink.copy(pos, size - pos)) return false;
     std::string last;
-    if (!source_.append_to(last, size - 1, 1)) return false;
+    if (!sink.check(source_.append_to(last, size - 1, 1))) return false;
     return last == "\n" || sink.literal("\n");
   }
   LineWindows windows(source_);
@@ -189,7 +196,7 @@ bool PasswordFile::emit(SegmentSink& sink) const {
       if (!ok || !sink.literal("\n")) return false;
     }
   }
-  return !windows.failed();
+  return sink.check(windows.status());
 }
 
 }  // namespace larkspur::passwd

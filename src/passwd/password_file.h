@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "passwd/text_source.h"
+#include "platform/result.h"
 
 namespace larkspur::passwd {
 
@@ -38,6 +39,7 @@ struct UserRecords {
   enum class Scan { skipped, done, failed };
 
   Scan scan = Scan::skipped;     // skipped: no record can carry this name
+  platform::Error error;         // why, when the scan failed
   std::string hash;              // of the first record, as it stands now
   std::vector<Span> spans;       // in text order; empty for an unknown user
   bool carriage_return = false;  // anywhere in the text
@@ -47,10 +49,10 @@ class SegmentSink;
 
 class PasswordFile {
  public:
-  // True when the file could be opened as a regular file (even with no
+  // Fine when the file could be opened as a regular file (even with no
   // record). It is read only as needed and held open until the next load;
   // `path` is kept even when this fails, the text held before then stays.
-  bool load(const std::string& path);
+  platform::Status load(const std::string& path);
   // Holds `text` instead of a file, with no change made yet.
   void parse(std::string text);
 
@@ -67,11 +69,11 @@ class PasswordFile {
 
   // Rewrites the file through "<path>.tmp" and one atomic replace, the new
   // file taking the old one's permission bits, and its owner and group where
-  // permitted. True only when the new text is in place and durable; on false
-  // the file holds what it held, no temporary file of ours is left and errno
-  // says why. A file changed in place by another program since load is not
-  // overwritten (ESTALE).
-  bool save() const;
+  // permitted. Fine only when the new text is in place and durable; on a
+  // failure the file holds what it held and no temporary file of ours is
+  // left. A file changed in place by another program since load is not
+  // overwritten (platform::kFileChanged).
+  platform::Status save() const;
 
   const std::string& path() const { return path_; }
 
@@ -99,9 +101,9 @@ class PasswordFile {
   std::vector<Edit>::const_iterator edit_at_or_after(std::uint64_t begin) const;
   const Edit* edit_at(std::uint64_t begin) const;
   void visit_records(void (*f)(void*, const PasswordRecord&), void* context) const;
-  bool has_carriage_return(bool& found) const;
+  platform::Status has_carriage_return(bool& found) const;
   bool emit(SegmentSink& sink) const;
-  bool write_and_replace(const std::string& temp) const;
+  platform::Status write_and_replace(const std::string& temp) const;
   void forget_changes();
 
   std::string path_;

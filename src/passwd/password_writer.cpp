@@ -32,7 +32,7 @@ class FileSink final : public SegmentSink {
   }
 
   bool literal(std::string_view bytes) override {
-    if (failed_) return false;
+    if (failed()) return false;
     if (pending_.size() + bytes.size() > kPending && !flush()) return false;
     out_ += bytes.size();
     if (bytes.size() < kPending) {
@@ -43,7 +43,7 @@ class FileSink final : public SegmentSink {
   }
 
   bool copy(std::uint64_t offset, std::uint64_t length) override {
-    if (failed_) return false;
+    if (failed()) return false;
     if (!source_.is_file()) {
       return literal(source_.memory().substr(static_cast<std::size_t>(offset),
                                              static_cast<std::size_t>(length)));
@@ -66,11 +66,11 @@ class FileSink final : public SegmentSink {
 
   // Writes what is still pending; false once anything has failed.
   bool flush() {
-    if (failed_) return false;
-    const bool ok = platform::write_all(fd_, pending_.data(), pending_.size());
+    if (failed()) return false;
+    const bool ok = check(platform::write_all(fd_, pending_.data(), pending_.size()));
     pending_.clear();
     if (ok) written();
-    return check(ok);
+    return ok;
   }
 
  private:
@@ -84,11 +84,6 @@ class FileSink final : public SegmentSink {
     if (out_ - started_ < kWriteback) return;
     platform::start_writeback(fd_);
     started_ = out_;
-  }
-
-  bool check(bool ok) {
-    failed_ = failed_ || !ok;
-    return ok;
   }
 
   // Reads [offset, offset + length) of the old text into the pending bytes.
@@ -123,10 +118,9 @@ class FileSink final : public SegmentSink {
   int fd_;
   platform::RangeCopier copier_;
   std::uint64_t block_;
-  std::uint64_t out_ = 0;  // bytes of the new file so far, pending ones included
+  std::uint64_t out_ = 0;      // bytes of the new file so far, pending ones included
   std::uint64_t started_ = 0;  // bytes of it whose writeback has been started
   std::string pending_;
-  bool failed_ = false;
 };
 
 class SizeSink final : public SegmentSink {
@@ -150,7 +144,7 @@ class StringSink final : public SegmentSink {
     return true;
   }
   bool copy(std::uint64_t offset, std::uint64_t length) override {
-    return source_.append_to(out_, offset, static_cast<std::size_t>(length));
+    return check(source_.append_to(out_, offset, static_cast<std::size_t>(length)));
   }
 
  private:
@@ -174,31 +168,37 @@ bool PasswordFile::text(std::string& out) const {
   return false;
 }
 
-bool PasswordFile::save() const {
+platform::Status PasswordFile::save() const {
   if (unsaveable_ || path_.empty() || path_.find('\0') != std::string::npos) {
-    errno = EINVAL;
-    return false;
+    return platform::fixed_error(platform::Step::kWrite, path_,
+                                 "holds no change that can be written");
   }
-  if (!source_.unchanged()) return false;
-  return platform::or_on_no_memory(false, [&] { return write_and_replace(path_ + ".tmp"); });
+  if (platform::Status same = source_.unchanged(); !same) return same;
+  const platform::Status out_of_memory =
+      platform::Error{platform::Step::kWrite, {}, ENOMEM, {}, {}};
+  return platform::or_on_no_memory(out_of_memory,
+                                   [&] { return write_and_replace(path_ + ".tmp"); });
 }
 
-bool PasswordFile::write_and_replace(const std::string& temp) const {
+platform::Status PasswordFile::write_and_replace(const std::string& temp) const {
   // Private until complete; see open_rewrite_temp for what it refuses.
-  platform::UniqueFd fd = platform::open_rewrite_temp(temp);
-  if (!fd) return false;
-  bool ok = platform::empty_file(fd.get()) && platform::copy_file_attributes(fd.get(), path_);
-  if (ok) {
+  platform::Result<platform::UniqueFd> opened = platform::open_rewrite_temp(temp);
+  if (!opened) return opened.error();
+  platform::UniqueFd fd = std::move(opened).value();
+  platform::Status status = platform::empty_file(fd.get());
+  if (status) status = platform::copy_file_attributes(fd.get(), path_);
+  if (status) {
     FileSink sink(source_, fd.get());
-    ok = emit(sink) && sink.flush();
+    if (!(emit(sink) && sink.flush())) status = sink.error();
   }
-  ok = ok && platform::sync_file(fd.get());
-  ok = fd.close() && ok;
-  if (ok && platform::kReplaceNeedsTargetClosed) source_.close_before_replace();
-  if (ok && platform::replace_file(temp, path_)) return true;
+  if (status) status = platform::sync_file(fd.get());
+  const platform::Status closed = fd.close();
+  if (status) status = closed;
+  if (status && platform::kReplaceNeedsTargetClosed) source_.close_before_replace();
+  if (status) status = platform::replace_file(temp, path_);
   // No half-written or unplaced copy of the hashes is left behind.
-  platform::remove_file(temp);
-  return false;
+  if (!status) platform::remove_file(temp);
+  return status;
 }
 
 }  // namespace larkspur::passwd

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace larkspur::passwd {
 
 class SegmentSink {
@@ -18,8 +20,23 @@ class SegmentSink {
   // [offset, offset + length) of the text held, unchanged.
   virtual bool copy(std::uint64_t offset, std::uint64_t length) = 0;
 
+  // Notes a failure of the sink, or of reading the text it is fed from;
+  // the first reason is kept. Says whether `status` was fine.
+  bool check(const platform::Status& status) {
+    if (status) return true;
+    if (!failed_) error_ = status.error();
+    failed_ = true;
+    return false;
+  }
+  bool failed() const { return failed_; }
+  const platform::Error& error() const { return error_; }
+
  protected:
   ~SegmentSink() = default;
+
+ private:
+  platform::Error error_;
+  bool failed_ = false;
 };
 
 }  // namespace larkspur::passwd

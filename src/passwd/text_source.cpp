@@ -2,7 +2,6 @@
 #include "passwd/text_source.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -17,24 +16,15 @@ constexpr std::uint64_t kWindow = std::uint64_t{4} << 20;
 
 }  // namespace
 
-bool TextSource::open(const std::string& path) {
-  // A NUL byte would make the system open a shorter name than the one given.
-  if (path.empty() || path.find('\0') != std::string::npos) {
-    errno = ENOENT;
-    return false;
-  }
-  platform::UniqueFd fd(platform::open_for_reading(path));
-  if (!fd) return false;
-  platform::FileInfo info;
-  if (!platform::file_info(fd.get(), info)) return false;
-  if (!info.regular) {
-    errno = EINVAL;
-    return false;
-  }
-  fd_ = std::move(fd);
-  info_ = info;
+platform::Status TextSource::open(const std::string& path) {
+  platform::Result<platform::UniqueFd> fd = platform::open_for_reading(path);
+  if (!fd) return fd.error();
+  const platform::Result<platform::FileInfo> info = platform::file_info(fd.value().get());
+  if (!info) return platform::Error{platform::Step::kOpen, path, info.error().code, {}, {}};
+  fd_ = std::move(fd).value();
+  info_ = info.value();
   given_ = std::string();
-  return true;
+  return {};
 }
 
 void TextSource::assign(std::string text) {
@@ -43,29 +33,29 @@ void TextSource::assign(std::string text) {
   given_ = std::move(text);
 }
 
-bool TextSource::append_to(std::string& out, std::uint64_t offset, std::size_t size) const {
+platform::Status TextSource::append_to(std::string& out, std::uint64_t offset,
+                                       std::size_t size) const {
   if (!is_file()) {
     out.append(given_, static_cast<std::size_t>(offset), size);
-    return true;
+    return {};
   }
   const std::size_t old_size = out.size();
   out.resize(old_size + size);
-  if (platform::read_at(fd_.get(), offset, out.data() + old_size, size)) return true;
-  out.resize(old_size);
-  return false;
+  platform::Status read = platform::read_at(fd_.get(), offset, out.data() + old_size, size);
+  if (!read) out.resize(old_size);
+  return read;
 }
 
-bool TextSource::unchanged() const {
-  if (!is_file()) return true;
-  platform::FileInfo now;
-  if (!platform::file_info(fd_.get(), now)) return false;
-  if (now.size == info_.size && now.modified_ns == info_.modified_ns) return true;
-  errno = platform::kFileChanged;
-  return false;
+platform::Status TextSource::unchanged() const {
+  if (!is_file()) return {};
+  const platform::Result<platform::FileInfo> now = platform::file_info(fd_.get());
+  if (!now) return now.error();
+  if (now.value().size == info_.size && now.value().modified_ns == info_.modified_ns) return {};
+  return platform::fixed_error(platform::Step::kWrite, {}, platform::kFileChanged);
 }
 
 bool LineWindows::next() {
-  if (failed_) return false;
+  if (failed()) return false;
   if (!source_.is_file()) {
     // Text in memory is one window.
     if (next_ > 0 || source_.memory().empty()) return false;
@@ -79,10 +69,8 @@ bool LineWindows::next() {
   if (offset_ >= size) return false;
   for (std::uint64_t room = kWindow;; room *= 2) {
     const auto want = static_cast<std::size_t>(std::min(size - offset_, room));
-    if (!view_.map(source_.fd(), offset_, want)) {
-      failed_ = true;
-      return false;
-    }
+    status_ = view_.map(source_.fd(), offset_, want);
+    if (!status_) return false;
     std::string_view window(view_.data(), want);
     if (offset_ + want < size) {
       // End the window after its last line feed; the rest comes next.

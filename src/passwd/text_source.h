@@ -12,13 +12,14 @@
 
 #include "platform/file_range.h"
 #include "platform/posix_io.h"
+#include "platform/result.h"
 
 namespace larkspur::passwd {
 
 class TextSource {
  public:
-  // Opens a regular file; false with errno otherwise, leaving this as it was.
-  bool open(const std::string& path);
+  // Opens a regular file; on failure this stays as it was.
+  platform::Status open(const std::string& path);
   // Holds `text` instead of a file.
   void assign(std::string text);
 
@@ -29,12 +30,13 @@ class TextSource {
   // The given text; empty for a file.
   std::string_view memory() const { return given_; }
 
-  // Appends [offset, offset + size) to `out`. False with errno on a read
-  // error or when the file ended sooner. May throw std::bad_alloc.
-  bool append_to(std::string& out, std::uint64_t offset, std::size_t size) const;
-  // False with errno when the file is no longer the one opened: another
-  // program changed it in place since, so its offsets mean nothing now.
-  bool unchanged() const;
+  // Appends [offset, offset + size) to `out`. Fails on a read error or when
+  // the file ended sooner. May throw std::bad_alloc.
+  platform::Status append_to(std::string& out, std::uint64_t offset, std::size_t size) const;
+  // Fails (platform::kFileChanged) when the file is no longer the one
+  // opened: another program changed it in place since, so its offsets mean
+  // nothing now.
+  platform::Status unchanged() const;
   // Closes the file once its text has been copied into the new one, where
   // replacing it needs that (platform::kReplaceNeedsTargetClosed).
   void close_before_replace() const { fd_.reset(); }
@@ -54,7 +56,9 @@ class LineWindows {
 
   // Moves to the next window; false at the end or on a read error.
   bool next();
-  bool failed() const { return failed_; }
+  bool failed() const { return !status_.ok(); }
+  // Why it failed.
+  const platform::Status& status() const { return status_; }
   std::string_view text() const { return text_; }
   // Where text() starts in the whole text.
   std::uint64_t offset() const { return offset_; }
@@ -65,7 +69,7 @@ class LineWindows {
   std::string_view text_;
   std::uint64_t offset_ = 0;
   std::uint64_t next_ = 0;
-  bool failed_ = false;
+  platform::Status status_;
 };
 
 }  // namespace larkspur::passwd

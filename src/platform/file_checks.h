@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace larkspur::platform {
 
 // `name` after the current directory and the system's separator; `name`
@@ -18,7 +20,6 @@ std::string in_current_directory(std::string_view name);
 std::string directory_of(const std::string& path);
 
 enum class FileKind {
-  kNone,  // nothing could be learnt; errno says why (ENOENT: nothing there)
   kRegular,
   kDirectory,
   kLink,  // a symbolic link (on Windows, any reparse point)
@@ -26,16 +27,16 @@ enum class FileKind {
 };
 
 // What `path` names. A link at `path` itself is kLink unless
-// `follow_link`, which gives what it leads to.
-FileKind file_kind(const std::string& path, bool follow_link) noexcept;
+// `follow_link`, which gives what it leads to. Step::kMissing when nothing
+// is there.
+Result<FileKind> file_kind(const std::string& path, bool follow_link);
 
-// Why the effective user may not create (and remove) files in `dir`: 0
-// when it may, else an errno value.
-int directory_write_error(const std::string& dir) noexcept;
+// Whether the effective user may create (and remove) files in `dir`.
+Status check_directory_writable(const std::string& dir);
 
-// Why the existing file `path` cannot be opened for appending, without
-// creating it, following a link at its name or waiting on a FIFO: 0 when it
-// can (nothing is written), else an errno value.
-int append_open_error(const std::string& path) noexcept;
+// Whether the existing file `path` can be opened for appending, without
+// creating it, following a link at its name or waiting on a FIFO. Nothing
+// is written.
+Status check_appendable(const std::string& path);
 
 }  // namespace larkspur::platform

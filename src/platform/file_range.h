@@ -3,13 +3,8 @@
 // bounded reads at an offset, copying a byte range from one file to another
 // and making a file durable. Kept apart so that another operating system can
 // give them its own side (bounded reads and writes, no copy_file_range).
-//
-// System calls made here, after start-up: openat, fstat (newfstatat),
-// mmap, munmap, pread64, fadvise64, copy_file_range, write, sync_file_range,
-// fsync, close. A save adds,
-// in passwd/password_writer.cpp and replace_file: openat (O_CREAT),
-// newfstatat, ftruncate, fchown, fchmod, rename, fsync of the directory
-// and, after a failure, unlink.
+// The system calls they make once a request is confined are those of
+// syscall_allow_list.h.
 #pragma once
 
 #include <cstddef>
@@ -18,11 +13,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix_io.h"
+#include "platform/result.h"
+
 namespace larkspur::platform {
 
-// The errno of a file that changed under the store: ESTALE where the C
-// library has it (Windows' has not).
-extern const int kFileChanged;
+// Why a file that changed under the store cannot be read or replaced.
+inline constexpr std::string_view kFileChanged = "changed by another program since it was opened";
 
 // Where `needle` first occurs in `haystack`, else npos; 0 for an empty one.
 std::size_t find_bytes(std::string_view haystack, std::string_view needle) noexcept;
@@ -35,16 +32,16 @@ struct FileInfo {
   bool regular = false;
 };
 
-// Opens `path` read-only without following it into a FIFO's wait or a
-// terminal; -1 with errno on failure.
-int open_for_reading(const std::string& path) noexcept;
+// Opens the regular file `path` read-only, never waiting on a FIFO nor
+// taking a terminal. A link at its name is followed: an administrator may
+// keep the INI file or the AuthUserFile elsewhere.
+Result<UniqueFd> open_for_reading(const std::string& path);
 
-// False with errno when fstat fails.
-bool file_info(int fd, FileInfo& info) noexcept;
+Result<FileInfo> file_info(int fd) noexcept;
 
 // Reads exactly `size` bytes at `offset`, resuming after short reads and
-// EINTR. False with errno on an error; a file that ends sooner gives EIO.
-bool read_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) noexcept;
+// EINTR; a file that ends sooner gives EIO.
+Status read_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) noexcept;
 
 // A read-only view of part of a file, mapped rather than copied: searching a
 // file of tens of megabytes then costs no copy of it. The mapping is made
@@ -57,9 +54,9 @@ class FileView {
   FileView(const FileView&) = delete;
   FileView& operator=(const FileView&) = delete;
 
-  // Views [offset, offset + size) of `fd`; size > 0. False with errno
-  // (ESTALE when the file no longer reaches that far).
-  bool map(int fd, std::uint64_t offset, std::size_t size) noexcept;
+  // Views [offset, offset + size) of `fd`; size > 0. Fails with
+  // kFileChanged when the file no longer reaches that far.
+  Status map(int fd, std::uint64_t offset, std::size_t size) noexcept;
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
   void reset() noexcept;
@@ -80,11 +77,11 @@ class RangeCopier {
  public:
   RangeCopier(int in, int out) noexcept : in_(in), out_(out) {}
 
-  // False with errno on an error; a source that ends sooner gives EIO.
-  bool copy(std::uint64_t offset, std::uint64_t length) noexcept;
+  // A source that ends sooner gives EIO.
+  Status copy(std::uint64_t offset, std::uint64_t length) noexcept;
 
  private:
-  bool copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept;
+  Status copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept;
 
   int in_;
   int out_;
@@ -92,8 +89,8 @@ class RangeCopier {
   std::unique_ptr<char[]> buffer_;
 };
 
-// Makes the file's data durable. False with errno on failure.
-bool sync_file(int fd) noexcept;
+// Makes the file's data durable.
+Status sync_file(int fd) noexcept;
 
 // Asks the system to start writing the file's changed pages to the disk now,
 // without waiting for them: the disk then works while the rest of the file

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The operating-system services the program relies on: its own path,
 // the update lock of an AuthUserFile with a timed wait, and replacing one file by
-// another in one step. POSIX means, nothing else of ours included.
+// another in one step. Each system's side is in files_<os>.cpp and
+// process_<os>.cpp; nothing outside the platform is included.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "platform/posix_io.h"
+#include "platform/result.h"
 
 namespace larkspur::platform {
 
@@ -37,22 +39,19 @@ void use_binary_io() noexcept;
 // it abandoned fails.
 class UpdateLock {
  public:
-  enum class OpenResult {
-    kOpened,
-    kNoDirectory,  // the AuthUserFile's directory does not exist
-    kFailed,       // the lock file cannot be created or is not a regular file
-  };
-
   explicit UpdateLock(std::string auth_user_file);
   // Gives ownership up and closes the lock file.
   ~UpdateLock();
   UpdateLock(const UpdateLock&) = delete;
   UpdateLock& operator=(const UpdateLock&) = delete;
 
-  // Opens the lock, creating it when it does not exist yet.
-  OpenResult open();
-  // Waits at most `timeout` for ownership; true when this process owns it.
-  bool wait(std::chrono::milliseconds timeout);
+  // Opens the lock, creating it when it does not exist yet. Step::kMissing
+  // when the AuthUserFile's directory does not exist, Step::kLock when the
+  // lock cannot be opened or created, or is not a regular file.
+  Status open();
+  // Waits at most `timeout` for ownership; fine when this process owns it,
+  // else Step::kWait.
+  Status wait(std::chrono::milliseconds timeout);
   // Gives ownership up; harmless when not owned.
   void release();
 
@@ -67,8 +66,8 @@ class UpdateLock {
 };
 
 // Replaces `target` by `source` in one step (both in one directory), then
-// makes the rename durable. False when nothing was replaced.
-bool replace_file(const std::string& source, const std::string& target);
+// makes the rename durable. Fails when nothing was replaced.
+Status replace_file(const std::string& source, const std::string& target);
 
 // Whether this process must close what it holds open of `target` before
 // replace_file: Windows will not rename over a file that is open.

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
+// The descriptor calls every system has alike (the Windows C runtime offers
+// read, write, lseek, ftruncate and close on its descriptors too).
 #include "platform/posix_io.h"
 
 #include <unistd.h>
@@ -15,44 +17,49 @@ void UniqueFd::reset(int fd) noexcept {
   fd_ = fd;
 }
 
-bool UniqueFd::close() noexcept {
-  if (fd_ < 0) return true;
-  return ::close(release()) == 0;
+Status UniqueFd::close() noexcept {
+  if (fd_ < 0) return {};
+  if (::close(release()) == 0) return {};
+  return system_error(Step::kWrite, {});
 }
 
-bool write_all(int fd, const void* data, std::size_t size) noexcept {
+Status write_all(int fd, const void* data, std::size_t size) noexcept {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t n = ::write(fd, bytes, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return system_error(Step::kWrite, {});
     }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
+    if (n == 0) return Error{Step::kWrite, {}, EIO, {}, {}};
     bytes += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return {};
 }
 
-ssize_t read_some(int fd, std::span<char> buffer) noexcept {
-  ssize_t n;
-  do {
-    n = ::read(fd, buffer.data(), buffer.size());
-  } while (n < 0 && errno == EINTR);
-  return n;
+Status overwrite_file(int fd, std::string_view text) noexcept {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return system_error(Step::kWrite, {});
+  if (Status written = write_all(fd, text); !written) return written;
+  if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0) return system_error(Step::kWrite, {});
+  return {};
 }
 
-bool read_to_end(int fd, std::string& out) {
+Result<std::size_t> read_some(int fd, std::span<char> buffer) noexcept {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return system_error(Step::kRead, {});
+  }
+}
+
+Status read_to_end(int fd, std::string& out) {
   std::array<char, 16384> buffer;
   for (;;) {
-    const ssize_t n = read_some(fd, buffer);
-    if (n == 0) return true;
-    if (n < 0) return false;
-    out.append(buffer.data(), static_cast<std::size_t>(n));
+    const Result<std::size_t> n = read_some(fd, buffer);
+    if (!n) return n.error();
+    if (n.value() == 0) return {};
+    out.append(buffer.data(), n.value());
   }
 }
 

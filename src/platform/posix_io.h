@@ -12,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/result.h"
+
 namespace larkspur::platform {
 
 // Owns one descriptor and closes it when destroyed.
@@ -36,8 +38,8 @@ class UniqueFd {
   // Closes the descriptor held, if any, and holds `fd` instead.
   void reset(int fd = -1) noexcept;
   // Closes now and says whether close(2) succeeded: the last chance to hear
-  // of a failed write on some file systems. True when nothing was held.
-  bool close() noexcept;
+  // of a failed write on some file systems. Fine when nothing was held.
+  Status close() noexcept;
 
  private:
   int fd_ = -1;
@@ -46,21 +48,21 @@ class UniqueFd {
 // Opens `path` for appending, creating it (0640) when missing, without
 // following a link at its name and without waiting: only a regular file is
 // opened (a FIFO or device is refused). Every write lands at the end, whole,
-// even with other processes appending too. Invalid with errno on failure.
-UniqueFd open_for_appending(const std::string& path) noexcept;
+// even with other processes appending too.
+Result<UniqueFd> open_for_appending(const std::string& path);
 
 // Opens `path` to read and write, creating it private (0600) when `create`
 // says so; never through a link, never waiting on a FIFO, and only when it
-// is a regular file. Invalid with errno on failure.
-UniqueFd open_private_file(const std::string& path, bool create) noexcept;
+// is a regular file.
+Result<UniqueFd> open_private_file(const std::string& path, bool create);
 
 // Replaces the whole content of the file open as `fd` by `text`, in place.
-bool overwrite_file(int fd, std::string_view text) noexcept;
+Status overwrite_file(int fd, std::string_view text) noexcept;
 
-// Writes every byte, resuming after short writes and EINTR. False on any
-// other failure (errno says which); a write of nothing counts as EIO.
-bool write_all(int fd, const void* data, std::size_t size) noexcept;
-inline bool write_all(int fd, std::string_view bytes) noexcept {
+// Writes every byte, resuming after short writes and EINTR; a write of
+// nothing counts as EIO.
+Status write_all(int fd, const void* data, std::size_t size) noexcept;
+inline Status write_all(int fd, std::string_view bytes) noexcept {
   return write_all(fd, bytes.data(), bytes.size());
 }
 
@@ -68,13 +70,14 @@ inline bool write_all(int fd, std::string_view bytes) noexcept {
 // or an error, which the read then reports). False on a time-out.
 bool wait_readable(int fd, std::chrono::milliseconds timeout) noexcept;
 
-// One read(2) into `buffer`, repeated while interrupted by a signal.
-ssize_t read_some(int fd, std::span<char> buffer) noexcept;
+// One read(2) into `buffer`, repeated while interrupted by a signal: the
+// number of bytes read, 0 at the end.
+Result<std::size_t> read_some(int fd, std::span<char> buffer) noexcept;
 
-// Appends everything up to the end of the file to `out`. False on a read
-// error (a directory gives EISDIR); `out` then holds what came before it.
-// May throw std::bad_alloc.
-bool read_to_end(int fd, std::string& out);
+// Appends everything up to the end of the file to `out`. On a read error
+// (a directory gives EISDIR) `out` holds what came before it. May throw
+// std::bad_alloc.
+Status read_to_end(int fd, std::string& out);
 
 // Where private temporary files go: $TMPDIR when set and not empty, else /tmp.
 std::string temp_dir();

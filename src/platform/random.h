@@ -4,9 +4,11 @@
 
 #include <cstddef>
 
+#include "platform/result.h"
+
 namespace larkspur::platform {
 
-// Fills `size` bytes at `out`. False when the generator failed.
-bool random_bytes(void* out, std::size_t size) noexcept;
+// Fills `size` bytes at `out`.
+Status random_bytes(void* out, std::size_t size) noexcept;
 
 }  // namespace larkspur::platform

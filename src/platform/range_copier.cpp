@@ -16,24 +16,20 @@ constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
 
 }  // namespace
 
-bool RangeCopier::copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept {
+Status RangeCopier::copy_through_memory(std::uint64_t offset, std::uint64_t length) noexcept {
   if (!buffer_) {
     buffer_.reset(new (std::nothrow) char[kCopyBuffer]);
-    if (!buffer_) {
-      errno = ENOMEM;
-      return false;
-    }
+    if (!buffer_) return Error{Step::kWrite, {}, ENOMEM, {}, {}};
   }
   while (length > 0) {
     const std::size_t piece =
         static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBuffer));
-    if (!read_at(in_, offset, buffer_.get(), piece) || !write_all(out_, buffer_.get(), piece)) {
-      return false;
-    }
+    if (Status read = read_at(in_, offset, buffer_.get(), piece); !read) return read;
+    if (Status written = write_all(out_, buffer_.get(), piece); !written) return written;
     offset += piece;
     length -= piece;
   }
-  return true;
+  return {};
 }
 
 }  // namespace larkspur::platform

@@ -6,23 +6,24 @@
 #include <string>
 
 #include "platform/posix_io.h"
+#include "platform/result.h"
 
 namespace larkspur::platform {
 
 // Opens `temp` for writing: created private when missing, else a stale one
 // left by an earlier rewrite. A link, a FIFO, a directory or a file that has
-// another name too is refused (errno EEXIST, or the open's own) and left
-// alone, so that nothing outside gets written.
-UniqueFd open_rewrite_temp(const std::string& temp);
+// another name too is refused and left alone, so that nothing outside gets
+// written.
+Result<UniqueFd> open_rewrite_temp(const std::string& temp);
 
-// Cuts the file to nothing. False with errno on failure.
-bool empty_file(int fd) noexcept;
+// Cuts the file to nothing.
+Status empty_file(int fd) noexcept;
 
 // Gives the file the owner, group and permission bits of `like`, when that
-// exists (Linux). Windows files take their access from the directory: true.
-bool copy_file_attributes(int fd, const std::string& like) noexcept;
+// exists (Linux). Windows files take their access from the directory.
+Status copy_file_attributes(int fd, const std::string& like) noexcept;
 
-// Deletes `path`; best effort, errno kept.
+// Deletes `path`; best effort.
 void remove_file(const std::string& path) noexcept;
 
 }  // namespace larkspur::platform

@@ -16,8 +16,9 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(fadvise64),        // the breached-password list is searched without read-ahead
     SCMP_SYS(getdents64),       // libpwquality lists its configuration's .d directory
     SCMP_SYS(copy_file_range),  // its unchanged ranges, file to file
-    SCMP_SYS(write),            // the page; uploads; the log line
-    SCMP_SYS(writev),           // the new AuthUserFile in pieces; diagnostic lines
+    SCMP_SYS(write),            // the page; uploads; the log line; the new AuthUserFile's
+                                // changed pieces; the failure counts
+    SCMP_SYS(writev),           // diagnostic lines, each in one call
     SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the log, uploads
     SCMP_SYS(close),            // each of those when done
     SCMP_SYS(newfstatat),       // fstat: regular files only; the AuthUserFile's mode and owner

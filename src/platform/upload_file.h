@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/posix_io.h"
+#include "platform/result.h"
 
 namespace larkspur::platform {
 
@@ -15,8 +16,7 @@ struct UploadFile {
   std::string path;  // a name by which this process can open the file
 };
 
-// Creates one in temp_dir(). On failure the descriptor is invalid and errno
-// says why.
-UploadFile create_upload_file();
+// Creates one in temp_dir().
+Result<UploadFile> create_upload_file();
 
 }  // namespace larkspur::platform

@@ -7,7 +7,6 @@
 #include <apr_sha1.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 
 #include "platform/file_range.h"
@@ -63,10 +62,12 @@ std::string_view strip_cr(std::string_view line) {
 class Corpus {
  public:
   platform::Status open(const std::string& path) {
-    fd_ = platform::UniqueFd(platform::open_for_reading(path));
-    if (!fd_) return platform::system_error(Step::kOpen, path);
-    platform::FileInfo info;
-    if (!platform::file_info(fd_.get(), info)) return platform::system_error(Step::kRead, path);
+    platform::Result<platform::UniqueFd> opened = platform::open_for_reading(path);
+    if (!opened) return opened.error();
+    fd_ = std::move(opened).value();
+    const platform::Result<platform::FileInfo> found = platform::file_info(fd_.get());
+    if (!found) return found.error();
+    const platform::FileInfo& info = found.value();
     if (!info.regular) return platform::fixed_error(Step::kOpen, path, "not a regular file");
     size_ = info.size;
     path_ = path;
@@ -79,8 +80,10 @@ class Corpus {
   platform::Result<std::string_view> read(std::uint64_t offset, std::size_t length, char* buffer) {
     if (offset >= size_) return std::string_view();
     length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
-    if (!platform::read_at(fd_.get(), offset, buffer, length)) {
-      return platform::system_error(Step::kRead, path_);
+    if (const platform::Status read = platform::read_at(fd_.get(), offset, buffer, length); !read) {
+      platform::Error error = read.error();
+      error.subject = path_;
+      return error;
     }
     return std::string_view(buffer, length);
   }

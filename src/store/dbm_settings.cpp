@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "platform/ascii.h"
 #include "platform/file_checks.h"
 #include "store/dbm_store.h"
 
@@ -15,12 +16,7 @@ namespace {
 
 using platform::Step;
 
-bool same_name(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
+bool same_name(std::string_view a, std::string_view b) { return platform::ascii_iequals(a, b); }
 
 std::string ok_line(std::string_view subject, std::string_view detail) {
   return "ok   " + std::string(subject) + ' ' + std::string(detail);
@@ -107,7 +103,8 @@ DbmCheck check_dbm_store(const DbmSettings& settings) {
   }
   bool files_ok = true;
   for (const std::string& name : names.value()) {
-    if (platform::file_kind(name, false) == platform::FileKind::kLink) {
+    const Result<platform::FileKind> kind = platform::file_kind(name, false);
+    if (kind && kind.value() == platform::FileKind::kLink) {
       fail(fail_line("dbm file", name,
                      "is a symbolic link; a change would put a file in its place, name the file "
                      "itself"));
@@ -127,9 +124,9 @@ DbmCheck check_dbm_store(const DbmSettings& settings) {
   }
   // The copy of a change, the lock and the failure counts are made beside it.
   const std::string dir = platform::directory_of(settings.file);
-  if (const int error = platform::directory_write_error(dir)) {
+  if (const Status writable = platform::check_directory_writable(dir); !writable) {
     fail(fail_line("dbm directory", dir,
-                   "a change cannot create its copy there: " + std::string(std::strerror(error))));
+                   "a change cannot create its copy there: " + writable.error().reason()));
   } else {
     check.lines.push_back(ok_line("dbm directory", dir + " (writable)"));
   }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <ctime>
 #include <utility>
 
@@ -48,19 +47,29 @@ class TempFiles {
   bool keep_ = false;
 };
 
+// A platform error told about the file it concerns.
+Error with_subject(Error error, const std::string& subject) {
+  error.subject = subject;
+  return error;
+}
+
 // Whether two open files hold the same bytes; both are small (the .dir of
 // SDBM has one bit per page of the .pag).
 Result<bool> same_bytes(int a, int b, const std::string& subject) {
-  platform::FileInfo ia, ib;
-  if (!platform::file_info(a, ia) || !platform::file_info(b, ib)) {
-    return platform::system_error(Step::kRead, subject);
-  }
-  if (ia.size != ib.size) return false;
+  const Result<platform::FileInfo> fa = platform::file_info(a);
+  if (!fa) return with_subject(fa.error(), subject);
+  const Result<platform::FileInfo> fb = platform::file_info(b);
+  if (!fb) return with_subject(fb.error(), subject);
+  const platform::FileInfo& ia = fa.value();
+  if (ia.size != fb.value().size) return false;
   std::array<char, 16384> x{}, y{};
   for (std::uint64_t at = 0; at < ia.size;) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(x.size(), ia.size - at));
-    if (!platform::read_at(a, at, x.data(), n) || !platform::read_at(b, at, y.data(), n)) {
-      return platform::system_error(Step::kRead, subject);
+    if (Status got = platform::read_at(a, at, x.data(), n); !got) {
+      return with_subject(got.error(), subject);
+    }
+    if (Status got = platform::read_at(b, at, y.data(), n); !got) {
+      return with_subject(got.error(), subject);
     }
     if (std::string_view(x.data(), n) != std::string_view(y.data(), n)) return false;
     at += n;
@@ -80,21 +89,19 @@ class DbmStore final : public UserStore {
     auto names = dbm_file_names(type_, file_);
     if (!names) return names.error();
     for (const std::string& name : names.value()) {
-      if (platform::file_kind(name, true) != platform::FileKind::kRegular) {
+      const Result<platform::FileKind> kind = platform::file_kind(name, true);
+      if (!kind || kind.value() != platform::FileKind::kRegular) {
         return platform::fixed_error(Step::kMissing, name, "no such regular file");
       }
     }
-    switch (lock_.open()) {
-      case platform::UpdateLock::OpenResult::kOpened:
-        break;
-      case platform::UpdateLock::OpenResult::kNoDirectory:
+    if (Status opened = lock_.open(); !opened) {
+      if (opened.error().step == Step::kMissing) {
         return platform::fixed_error(Step::kMissing, platform::directory_of(file_),
                                      "no such directory");
-      case platform::UpdateLock::OpenResult::kFailed:
-        return platform::fixed_error(Step::kLock, platform::UpdateLock::lock_file_path(file_),
-                                     "cannot be created, or is not a regular file");
+      }
+      return opened;
     }
-    if (!lock_.wait(timeout)) {
+    if (Status waited = lock_.wait(timeout); !waited) {
       return platform::fixed_error(Step::kWait, platform::UpdateLock::lock_file_path(file_),
                                    "held by another change");
     }
@@ -134,8 +141,9 @@ class DbmStore final : public UserStore {
     for (std::size_t i = 0; i < pieces.size(); ++i) {
       pieces[i].name = names.value()[i];
       pieces[i].temp = temps.value()[i];
-      pieces[i].in.reset(platform::open_for_reading(pieces[i].name));
-      if (!pieces[i].in) return platform::system_error(Step::kOpen, pieces[i].name);
+      Result<platform::UniqueFd> in = platform::open_for_reading(pieces[i].name);
+      if (!in) return in.error();
+      pieces[i].in = std::move(in).value();
     }
     // Opened read-only as Apache does: SDBM then holds its shared lock and
     // GDBM its reader's lock, which keep htdbm's writes out of the copy.
@@ -147,25 +155,26 @@ class DbmStore final : public UserStore {
     }
     if (Status changed = change_copy(user, hash); !changed) return changed;
     for (Piece& piece : pieces) {
-      if (!platform::sync_file(piece.out.get())) {
-        return platform::system_error(Step::kWrite, piece.temp);
+      if (Status synced = platform::sync_file(piece.out.get()); !synced) {
+        return with_subject(synced.error(), piece.temp);
       }
-      if (!piece.out.close()) return platform::system_error(Step::kWrite, piece.temp);
-      platform::FileInfo now;
-      if (!platform::file_info(piece.in.get(), now)) {
-        return platform::system_error(Step::kRead, piece.name);
-      }
+      if (Status closed = piece.out.close(); !closed)
+        return with_subject(closed.error(), piece.temp);
+      const Result<platform::FileInfo> found = platform::file_info(piece.in.get());
+      if (!found) return with_subject(found.error(), piece.name);
+      const platform::FileInfo& now = found.value();
       if (now.size != piece.before.size || now.modified_ns != piece.before.modified_ns) {
-        return Error{Step::kWrite, piece.name, platform::kFileChanged, {}, {}};
+        return platform::fixed_error(Step::kWrite, piece.name,
+                                     "changed by another program since it was opened");
       }
     }
 
     // SDBM: the .dir changes only when a page split.
     bool dir_changed = false;
     if (pieces.size() == 2) {
-      platform::UniqueFd copy(platform::open_for_reading(pieces[0].temp));
-      if (!copy) return platform::system_error(Step::kRead, pieces[0].temp);
-      auto same = same_bytes(pieces[0].in.get(), copy.get(), pieces[0].temp);
+      Result<platform::UniqueFd> copy = platform::open_for_reading(pieces[0].temp);
+      if (!copy) return copy.error();
+      auto same = same_bytes(pieces[0].in.get(), copy.value().get(), pieces[0].temp);
       if (!same) return same.error();
       dir_changed = !same.value();
     }
@@ -178,8 +187,8 @@ class DbmStore final : public UserStore {
       pieces.erase(pieces.begin());
     }
     for (Piece& piece : pieces) {
-      if (!platform::replace_file(piece.temp, piece.name)) {
-        return platform::system_error(Step::kWrite, piece.name);
+      if (Status replaced = platform::replace_file(piece.temp, piece.name); !replaced) {
+        return with_subject(replaced.error(), piece.name);
       }
     }
     temp_files.keep();
@@ -208,25 +217,28 @@ class DbmStore final : public UserStore {
 
   // The private copy of one file, in the kernel where it can.
   static Status copy_piece(Piece& piece) {
-    if (!platform::file_info(piece.in.get(), piece.before)) {
-      return platform::system_error(Step::kRead, piece.name);
-    }
+    const Result<platform::FileInfo> found = platform::file_info(piece.in.get());
+    if (!found) return with_subject(found.error(), piece.name);
+    piece.before = found.value();
     if (!piece.before.regular) {
       return platform::fixed_error(Step::kOpen, piece.name, "not a regular file");
     }
-    piece.out = platform::open_rewrite_temp(piece.temp);
-    if (!piece.out) return platform::system_error(Step::kWrite, piece.temp);
-    if (!platform::empty_file(piece.out.get()) ||
-        !platform::copy_file_attributes(piece.out.get(), piece.name)) {
-      return platform::system_error(Step::kWrite, piece.temp);
+    Result<platform::UniqueFd> out = platform::open_rewrite_temp(piece.temp);
+    if (!out) return out.error();
+    piece.out = std::move(out).value();
+    if (Status emptied = platform::empty_file(piece.out.get()); !emptied) {
+      return with_subject(emptied.error(), piece.temp);
+    }
+    if (Status kept = platform::copy_file_attributes(piece.out.get(), piece.name); !kept) {
+      return with_subject(kept.error(), piece.temp);
     }
     // In pieces, each handed to the disk once copied: the sync at the end
     // then has little left to wait for.
     constexpr std::uint64_t kPiece = std::uint64_t{4} << 20;
     platform::RangeCopier copier(piece.in.get(), piece.out.get());
     for (std::uint64_t at = 0; at < piece.before.size; at += kPiece) {
-      if (!copier.copy(at, std::min(kPiece, piece.before.size - at))) {
-        return platform::system_error(Step::kWrite, piece.temp);
+      if (Status copied = copier.copy(at, std::min(kPiece, piece.before.size - at)); !copied) {
+        return with_subject(copied.error(), piece.temp);
       }
       platform::start_writeback(piece.out.get());
     }

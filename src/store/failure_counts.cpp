@@ -2,10 +2,10 @@
 #include "store/failure_counts.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "platform/file_range.h"
 #include "platform/posix_io.h"
 
@@ -38,12 +38,14 @@ FailureCounts FailureCounts::parse(std::string_view text) {
     text.remove_prefix(std::min(end + 1, text.size()));
 
     Entry entry{};
-    const auto [after_time, error] =
-        std::from_chars(line.data(), line.data() + line.size(), entry.time);
-    const std::size_t pos = static_cast<std::size_t>(after_time - line.data());
-    if (error != std::errc() || line.size() < pos + 3 || line[pos] != ' ' || line[pos + 2] != ' ') {
+    const platform::ParsedInteger time =
+        platform::parse_integer(line, platform::IntegerForm::kSigned);
+    const std::size_t pos = time.end;
+    if (!time.digits || time.saturated || line.size() < pos + 3 || line[pos] != ' ' ||
+        line[pos + 2] != ' ') {
       continue;
     }
+    entry.time = time.value;
     if (line[pos + 1] != 'n' && line[pos + 1] != 'a') continue;
     entry.kind = static_cast<Kind>(line[pos + 1]);
     const std::string_view hex = line.substr(pos + 3);
@@ -100,9 +102,8 @@ void FailureCounts::forget(Kind kind, std::string_view key) {
 
 void FailureCounts::withdraw(Kind kind, std::string_view key) {
   key = capped(key);
-  const auto last = std::find_if(entries_.rbegin(), entries_.rend(), [&](const Entry& e) {
-    return e.kind == kind && e.key == key;
-  });
+  const auto last = std::find_if(entries_.rbegin(), entries_.rend(),
+                                 [&](const Entry& e) { return e.kind == kind && e.key == key; });
   if (last != entries_.rend()) entries_.erase(std::next(last).base());
 }
 
@@ -125,18 +126,19 @@ Throttle::Throttle(const std::string& auth_user_file, std::string_view name,
   if (limits_.max_failures <= 0 && limits_.max_failures_per_address <= 0) return;
   path_ = file_path(auth_user_file);
   if (!open_file(false)) return;
-  platform::FileInfo info;
-  if (!platform::file_info(fd_.get(), info) || info.size > kMaxFileSize) return;  // counts as empty
+  const platform::Result<platform::FileInfo> info = platform::file_info(fd_.get());
+  if (!info || info.value().size > kMaxFileSize) return;  // counts as empty
   std::string text;
-  platform::read_to_end(fd_.get(), text);
+  (void)platform::read_to_end(fd_.get(), text);  // what was read counts
   counts_ = FailureCounts::parse(text);
 }
 
 bool Throttle::open_file(bool create) {
   // Never through a link, never blocking on a FIFO planted under the name,
   // never anything but a regular file.
-  fd_ = platform::open_private_file(path_, create);
-  return fd_.valid();
+  platform::Result<platform::UniqueFd> opened = platform::open_private_file(path_, create);
+  if (opened) fd_ = std::move(opened).value();
+  return opened.ok();
 }
 
 bool Throttle::refuses() const {
@@ -162,8 +164,8 @@ void Throttle::forget_name() {
   const bool name_counted =
       counts_.count(FailureCounts::Kind::kName, name_, now_, limits_.window_seconds) > 0;
   const bool address_counted =
-      !address_.empty() && counts_.count(FailureCounts::Kind::kAddress, address_, now_,
-                                         limits_.window_seconds) > 0;
+      !address_.empty() &&
+      counts_.count(FailureCounts::Kind::kAddress, address_, now_, limits_.window_seconds) > 0;
   if (!name_counted && !address_counted) return;
   counts_.forget(FailureCounts::Kind::kName, name_);
   // The check was counted before it ran; a success takes that back.
@@ -178,7 +180,7 @@ void Throttle::save() {
   // In place: written over the old text, then cut to length. A crash midway
   // leaves a mix of whole and damaged lines, which only loses counts.
   const std::string text = counts_.serialize();
-  platform::overwrite_file(fd_.get(), text);
+  (void)platform::overwrite_file(fd_.get(), text);
 }
 
 }  // namespace larkspur::store

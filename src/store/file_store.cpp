@@ -1,11 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "store/file_store.h"
 
-#include <cerrno>
-
 namespace larkspur::store {
 
 using platform::Step;
+
+namespace {
+
+// The reader's own reason, told as a failure of this store.
+platform::Error as_store_error(platform::Error error, Step step, std::string subject) {
+  error.step = step;
+  error.subject = std::move(subject);
+  return error;
+}
+
+}  // namespace
 
 FileStore::FileStore(std::string auth_user_file) : path_(std::move(auth_user_file)), lock_(path_) {}
 
@@ -15,31 +24,28 @@ Status FileStore::lock(std::chrono::milliseconds timeout) {
   // The counts are read again under each lock: others may have changed them.
   throttle_.reset();
   const std::string lock_name = "the update lock " + platform::UpdateLock::lock_file_path(path_);
-  switch (lock_.open()) {
-    case platform::UpdateLock::OpenResult::kOpened:
-      break;
-    case platform::UpdateLock::OpenResult::kNoDirectory:
+  if (const Status opened = lock_.open(); !opened) {
+    if (opened.error().step == Step::kMissing) {
       return platform::fixed_error(Step::kMissing, describe(), "its directory does not exist");
-    case platform::UpdateLock::OpenResult::kFailed:
-      return platform::system_error(Step::kLock, lock_name);
+    }
+    platform::Error error = opened.error();
+    error.subject = lock_name;
+    return error;
   }
-  if (!lock_.wait(timeout)) {
+  if (const Status waited = lock_.wait(timeout); !waited) {
     return platform::fixed_error(Step::kWait, lock_name, "was not free within 5 seconds");
   }
   return {};
 }
 
 Result<std::string> FileStore::look_up(std::string_view user) {
-  if (!file_.load(path_)) {
-    // The reader says EINVAL for anything but a regular file.
-    if (errno == EINVAL)
-      return platform::fixed_error(Step::kRead, describe(), "not a regular file");
-    return platform::system_error(Step::kRead, describe());
+  if (const Status loaded = file_.load(path_); !loaded) {
+    return as_store_error(loaded.error(), Step::kRead, describe());
   }
   // One pass over the file finds every record of the user for the change.
   records_ = file_.look_up(user);
   if (records_.scan == passwd::UserRecords::Scan::failed) {
-    return platform::system_error(Step::kRead, describe());
+    return as_store_error(records_.error, Step::kRead, describe());
   }
   records_user_ = user;
   return records_.hash;
@@ -48,7 +54,9 @@ Result<std::string> FileStore::look_up(std::string_view user) {
 Status FileStore::replace(std::string_view user, std::string_view hash) {
   if (user != records_user_) records_ = file_.look_up(user);
   file_.set_hash(records_, hash);
-  if (!file_.save()) return platform::system_error(Step::kWrite, describe());
+  if (const Status saved = file_.save(); !saved) {
+    return as_store_error(saved.error(), Step::kWrite, describe());
+  }
   return {};
 }
 

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "web/charset.h"
 
+#include "platform/ascii.h"
 #include "web/text.h"
 
 namespace larkspur::web {
 
 namespace {
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The font names 新宋体 and 宋体, spelt in bytes so that the source file's
 // own encoding cannot change them.
@@ -18,9 +17,8 @@ constexpr std::string_view kFontsUtf8 =
 }  // namespace
 
 bool is_utf8_name(std::string_view charset) {
-  std::string folded(charset);
-  for (char& c : folded) c = lower(c);
-  return folded == "utf-8" || folded == "utf8" || folded == "utf_8";
+  return platform::ascii_iequals(charset, "utf-8") || platform::ascii_iequals(charset, "utf8") ||
+         platform::ascii_iequals(charset, "utf_8");
 }
 
 std::string page_charset(const config::Settings& settings) {
@@ -34,7 +32,7 @@ bool page_charset_is_utf8(const config::Settings& settings) {
 std::string declared_charset(const config::Settings& settings) {
   std::string charset = page_charset(settings);
   if (is_utf8_name(charset)) return "utf-8";
-  for (char& c : charset) c = lower(c);
+  for (char& c : charset) c = platform::ascii_lower(c);
   return charset;
 }
 

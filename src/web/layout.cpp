@@ -2,6 +2,7 @@
 #include "web/layout.h"
 
 #include "cgi/request_env.h"
+#include "platform/ascii.h"
 #include "web/pages.h"
 #include "web/text.h"
 
@@ -17,7 +18,7 @@ constexpr PageSet kModern{write_modern_open, write_modern_form, write_modern_fai
 }  // namespace
 
 Layout parse_layout(std::string_view value) {
-  return cgi::ascii_iequals(value, "modern") ? Layout::modern : Layout::classic;
+  return platform::ascii_iequals(value, "modern") ? Layout::modern : Layout::classic;
 }
 
 const PageSet& page_set(const config::Settings& settings) {

@@ -9,6 +9,7 @@
 #include "cgi/streams.h"
 #include "log/activity_log.h"
 #include "log/event_texts.h"
+#include "platform/ascii.h"
 #include "web/charset.h"
 #include "web/layout.h"
 #include "web/pages.h"
@@ -21,7 +22,7 @@ namespace {
 // A change sent any other way would carry both passwords in the URL, and
 // from there into the access logs of every server and proxy on the way.
 bool sent_by_post(const Request& request) {
-  return cgi::ascii_iequals(request.env.REQUEST_METHOD, "post");
+  return platform::ascii_iequals(request.env.REQUEST_METHOD, "post");
 }
 
 void refuse_change_without_post(const Request& request, const PageSet& pages) {

@@ -100,17 +100,6 @@ TEST(ContentLength, ParsesLeadingDigitsWithSignAndSaturates) {
   }
 }
 
-TEST(AsciiCase, PairsOnlyAsciiLetters) {
-  EXPECT_TRUE(ascii_iequals("PoSt", "post"));
-  EXPECT_FALSE(ascii_iequals("post ", "post"));
-  EXPECT_FALSE(ascii_iequals("pos", "post"));
-  // '@' and '`' sit next to the letters but are no pair of anything.
-  EXPECT_FALSE(ascii_iequals("@", "`"));
-  EXPECT_FALSE(ascii_iequals("\xC0", "\xE0"));
-  EXPECT_TRUE(ascii_istarts_with("BOUNDARY=x", "boundary="));
-  EXPECT_FALSE(ascii_istarts_with("bound", "boundary="));
-}
-
 using CaptureTest = testing::CgiTest;
 
 TEST_F(CaptureTest, FillsEveryFieldFromItsVariable) {

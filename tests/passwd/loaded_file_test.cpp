@@ -143,15 +143,15 @@ TEST(LoadedFileChanged, InPlaceRewriteIsNotOverwritten) {
   ASSERT_TRUE(file.load(path));
   file.set_hash("bob", "NEW");
   test::write_file(path, "alice:1\nbob:2\ncarol:3\n");
-  errno = 0;
-  EXPECT_FALSE(file.save());
-  EXPECT_EQ(errno, ESTALE);
+  const platform::Status saved = file.save();
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error().reason(), platform::kFileChanged);
   EXPECT_EQ(test::read_file(path), "alice:1\nbob:2\ncarol:3\n");
   EXPECT_FALSE(test::file_exists(path + ".tmp"));
 }
 
 // A failed save says why, for the server's error log.
-TEST(LoadedFileChanged, FailedSaveLeavesTheReasonInErrno) {
+TEST(LoadedFileChanged, FailedSaveSaysWhy) {
   struct Case {
     const char* name;
     std::function<void(const std::string& dir)> obstacle;
@@ -182,9 +182,9 @@ TEST(LoadedFileChanged, FailedSaveLeavesTheReasonInErrno) {
     ASSERT_TRUE(file.load(sub + "/users"));
     file.set_hash("bob", "2");
     c.obstacle(sub);
-    errno = 0;
-    EXPECT_FALSE(file.save());
-    EXPECT_EQ(errno, c.error);
+    const platform::Status saved = file.save();
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().code, c.error);
   }
 }
 

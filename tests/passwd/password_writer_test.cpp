@@ -188,7 +188,8 @@ TEST(LargeSaveTest, ManyMegabytesComeOutExact) {
     replace_with(path, text);
     PasswordFile file;
     ASSERT_TRUE(file.load(path));
-    for (const int i : {3, kUsers / 2, kUsers - 1}) file.set_hash("user" + std::to_string(i), c.new_hash);
+    for (const int i : {3, kUsers / 2, kUsers - 1})
+      file.set_hash("user" + std::to_string(i), c.new_hash);
     ASSERT_TRUE(file.save());
     EXPECT_TRUE(test::read_file(path) == expected);
   }
@@ -233,8 +234,8 @@ void kill_writers_and_check(const std::string& dir) {
       ::close(ready[0]);
       (void)!::write(ready[1], "r", 1);
       for (;;) {
-        file_b.save();
-        file_a.save();
+        (void)file_b.save();
+        (void)file_a.save();
       }
     }
     ::close(ready[1]);

@@ -3,7 +3,6 @@
 // byte search, the rewrite's temporary file, appending to the log, random
 // bytes.
 
-#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_range.h"
 #include "platform/posix_io.h"
@@ -54,8 +54,9 @@ class RewriteTempTest : public ::testing::Test {
 };
 
 TEST_F(RewriteTempTest, CreatesAPrivateFile) {
-  const UniqueFd fd = open_rewrite_temp(temp_);
-  ASSERT_TRUE(fd);
+  Result<UniqueFd> opened = open_rewrite_temp(temp_);
+  ASSERT_TRUE(opened);
+  const UniqueFd fd = std::move(opened).value();
   struct stat st {};
   ASSERT_EQ(::fstat(fd.get(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -63,8 +64,9 @@ TEST_F(RewriteTempTest, CreatesAPrivateFile) {
 
 TEST_F(RewriteTempTest, ReusesAndEmptiesAStaleOne) {
   test::write_file(temp_, "left by a crash");
-  UniqueFd fd = open_rewrite_temp(temp_);
-  ASSERT_TRUE(fd);
+  Result<UniqueFd> opened = open_rewrite_temp(temp_);
+  ASSERT_TRUE(opened);
+  UniqueFd fd = std::move(opened).value();
   ASSERT_TRUE(empty_file(fd.get()));
   ASSERT_TRUE(write_all(fd.get(), "new"));
   fd.reset();
@@ -90,9 +92,10 @@ TEST_F(RewriteTempTest, RefusesWhatIsNotItsOwnFileAndLeavesItAlone) {
     SCOPED_TRACE(c.what);
     test::write_file(victim, "keep me");
     ASSERT_EQ(c.plant(victim, temp_), 0);
-    errno = 0;
-    EXPECT_FALSE(open_rewrite_temp(temp_));
-    EXPECT_NE(errno, 0);
+    const Result<UniqueFd> opened = open_rewrite_temp(temp_);
+    ASSERT_FALSE(opened);
+    EXPECT_NE(opened.error().reason(), "unknown reason");
+    EXPECT_EQ(opened.error().subject, temp_);
     EXPECT_EQ(test::read_file(victim), "keep me");
     ::unlink(temp_.c_str());
     ::rmdir(temp_.c_str());
@@ -102,8 +105,9 @@ TEST_F(RewriteTempTest, RefusesWhatIsNotItsOwnFileAndLeavesItAlone) {
 TEST_F(RewriteTempTest, TakesTheModeOfTheFileItReplaces) {
   test::write_file(target_, "alice:x\n");
   ASSERT_EQ(::chmod(target_.c_str(), 0640), 0);
-  const UniqueFd fd = open_rewrite_temp(temp_);
-  ASSERT_TRUE(fd);
+  Result<UniqueFd> opened = open_rewrite_temp(temp_);
+  ASSERT_TRUE(opened);
+  const UniqueFd fd = std::move(opened).value();
   ASSERT_TRUE(copy_file_attributes(fd.get(), target_));
   struct stat st {};
   ASSERT_EQ(::fstat(fd.get(), &st), 0);
@@ -112,11 +116,9 @@ TEST_F(RewriteTempTest, TakesTheModeOfTheFileItReplaces) {
   EXPECT_TRUE(copy_file_attributes(fd.get(), dir_.file("missing")));
 }
 
-TEST_F(RewriteTempTest, RemoveFileKeepsErrno) {
+TEST_F(RewriteTempTest, RemoveFileRemoves) {
   test::write_file(temp_, "x");
-  errno = ENOSPC;
   remove_file(temp_);
-  EXPECT_EQ(errno, ENOSPC);
   EXPECT_NE(::access(temp_.c_str(), F_OK), 0);
 }
 
@@ -124,9 +126,9 @@ TEST(OpenForAppending, CreatesAndAppendsWithoutFollowingALink) {
   test::TempDir dir;
   const std::string log = dir.file("activity.log");
   for (std::string_view line : {"one\n", "two\n"}) {
-    const UniqueFd fd = open_for_appending(log);
+    const Result<UniqueFd> fd = open_for_appending(log);
     ASSERT_TRUE(fd);
-    ASSERT_TRUE(write_all(fd.get(), line));
+    ASSERT_TRUE(write_all(fd.value().get(), line));
   }
   EXPECT_EQ(test::read_file(log), "one\ntwo\n");
 

@@ -52,39 +52,46 @@ class FileChecksTest : public ::testing::Test {
   std::string missing_ = dir_.file("missing");
 };
 
+// The kind, or the system's code when nothing could be learnt.
+std::string seen(const Result<FileKind>& kind) {
+  if (!kind) return "error " + std::to_string(kind.error().code);
+  static const char* const kNames[] = {"regular", "directory", "link", "other"};
+  return kNames[static_cast<int>(kind.value())];
+}
+
+std::string error(int code) { return "error " + std::to_string(code); }
+
 TEST_F(FileChecksTest, FileKindTellsLinksApartUnlessFollowing) {
   const struct {
     std::string path;
-    FileKind itself, followed;
-    int error;  // errno when the kind is kNone
+    std::string itself, followed;
   } cases[] = {
-      {file_, FileKind::kRegular, FileKind::kRegular, 0},
-      {subdir_, FileKind::kDirectory, FileKind::kDirectory, 0},
-      {link_, FileKind::kLink, FileKind::kRegular, 0},
-      {dangling_, FileKind::kLink, FileKind::kNone, ENOENT},
-      {fifo_, FileKind::kOther, FileKind::kOther, 0},
-      {missing_, FileKind::kNone, FileKind::kNone, ENOENT},
-      {file_ + "/x", FileKind::kNone, FileKind::kNone, ENOTDIR},
+      {file_, "regular", "regular"},
+      {subdir_, "directory", "directory"},
+      {link_, "link", "regular"},
+      {dangling_, "link", error(ENOENT)},
+      {fifo_, "other", "other"},
+      {missing_, error(ENOENT), error(ENOENT)},
+      {file_ + "/x", error(ENOTDIR), error(ENOTDIR)},
   };
   for (const auto& c : cases) {
-    errno = 0;
-    EXPECT_EQ(file_kind(c.path, false), c.itself) << c.path;
-    errno = 0;
-    EXPECT_EQ(file_kind(c.path, true), c.followed) << c.path;
-    if (c.followed == FileKind::kNone) {
-      EXPECT_EQ(errno, c.error) << c.path;
-    }
+    EXPECT_EQ(seen(file_kind(c.path, false)), c.itself) << c.path;
+    EXPECT_EQ(seen(file_kind(c.path, true)), c.followed) << c.path;
   }
+  EXPECT_EQ(file_kind(missing_, false).error().step, Step::kMissing);
 }
 
+// The system's code of a failed check, 0 when it passed.
+int code(const Status& status) { return status ? 0 : status.error().code; }
+
 TEST_F(FileChecksTest, DirectoryWriteErrorAsksWithoutCreating) {
-  EXPECT_EQ(directory_write_error(dir_.path()), 0);
-  EXPECT_EQ(directory_write_error(missing_), ENOENT);
-  EXPECT_EQ(directory_write_error(file_ + "/x"), ENOTDIR);
+  EXPECT_EQ(code(check_directory_writable(dir_.path())), 0);
+  EXPECT_EQ(code(check_directory_writable(missing_)), ENOENT);
+  EXPECT_EQ(code(check_directory_writable(file_ + "/x")), ENOTDIR);
   // Root may write anywhere; only another user can be refused.
   if (::geteuid() != 0) {
     ASSERT_EQ(::chmod(subdir_.c_str(), 0555), 0);
-    EXPECT_EQ(directory_write_error(subdir_), EACCES);
+    EXPECT_EQ(code(check_directory_writable(subdir_)), EACCES);
     ::chmod(subdir_.c_str(), 0755);
   }
   EXPECT_FALSE(file_exists(missing_));
@@ -99,7 +106,7 @@ TEST_F(FileChecksTest, AppendOpenErrorNeitherCreatesNorWritesNorWaits) {
       // or wait for a FIFO's reader.
       {file_, 0}, {missing_, ENOENT}, {link_, ELOOP}, {subdir_, EISDIR}, {fifo_, ENXIO},
   };
-  for (const auto& c : cases) EXPECT_EQ(append_open_error(c.path), c.error) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(code(check_appendable(c.path)), c.error) << c.path;
   EXPECT_FALSE(file_exists(missing_));
   struct stat st {};
   ASSERT_EQ(::stat(file_.c_str(), &st), 0);

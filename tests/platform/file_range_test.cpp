@@ -46,7 +46,7 @@ TEST_P(RangeCopierTest, CopiesExactRangesInOrder) {
   test::TempDir dir;
   const std::string text = pattern(40000);  // fits in a pipe's buffer
   test::write_file(dir.file("in"), text);
-  UniqueFd in(open_for_reading(dir.file("in")));
+  UniqueFd in = open_for_reading(dir.file("in")).value();
   Destination out = make(GetParam(), dir.file("out"));
   RangeCopier copier(in.get(), out.write_end.get());
   ASSERT_TRUE(copier.copy(4096, 8192));
@@ -63,12 +63,12 @@ TEST_P(RangeCopierTest, CopiesExactRangesInOrder) {
 TEST_P(RangeCopierTest, SourceShorterThanTheRangeFails) {
   test::TempDir dir;
   test::write_file(dir.file("in"), pattern(5000));
-  UniqueFd in(open_for_reading(dir.file("in")));
+  UniqueFd in = open_for_reading(dir.file("in")).value();
   Destination out = make(GetParam(), dir.file("out"));
   RangeCopier copier(in.get(), out.write_end.get());
-  errno = 0;
-  EXPECT_FALSE(copier.copy(4000, 2000));
-  EXPECT_EQ(errno, EIO);
+  const Status copied = copier.copy(4000, 2000);
+  ASSERT_FALSE(copied);
+  EXPECT_EQ(copied.error().code, EIO);
 }
 
 INSTANTIATE_TEST_SUITE_P(Destinations, RangeCopierTest, testing::Values(false, true),
@@ -78,13 +78,13 @@ TEST(ReadAtTest, ReadsExactlyOrFails) {
   test::TempDir dir;
   const std::string text = pattern(3000);
   test::write_file(dir.file("in"), text);
-  UniqueFd in(open_for_reading(dir.file("in")));
+  UniqueFd in = open_for_reading(dir.file("in")).value();
   std::string buffer(1000, '\0');
   ASSERT_TRUE(read_at(in.get(), 2000, buffer.data(), 1000));
   EXPECT_EQ(buffer, text.substr(2000));
-  errno = 0;
-  EXPECT_FALSE(read_at(in.get(), 2500, buffer.data(), 1000));
-  EXPECT_EQ(errno, EIO);
+  const Status read = read_at(in.get(), 2500, buffer.data(), 1000);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.error().code, EIO);
 }
 
 }  // namespace

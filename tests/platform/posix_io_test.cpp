@@ -93,7 +93,7 @@ TEST(WriteAll, DeliversEveryByteThroughSignalsAndShortWrites) {
     bool ok = false;
     {
       Interrupter interrupter(::pthread_self());
-      ok = write_all(pipe.write_end.get(), sent);
+      ok = write_all(pipe.write_end.get(), sent).ok();
     }
     pipe.write_end.reset();
     reader.join();
@@ -118,9 +118,9 @@ TEST(WriteAll, ReportsFailure) {
       {"no descriptor", -1, EBADF},
   };
   for (const Case& c : cases) {
-    errno = 0;
-    EXPECT_FALSE(write_all(c.fd, "x")) << c.label;
-    EXPECT_EQ(errno, c.error) << c.label;
+    const Status written = write_all(c.fd, "x");
+    ASSERT_FALSE(written) << c.label;
+    EXPECT_EQ(written.error().code, c.error) << c.label;
   }
 }
 
@@ -132,7 +132,7 @@ TEST(ReadToEnd, CollectsEveryPieceThroughSignals) {
     // Pauses between pieces leave the reader blocked on an empty pipe.
     std::thread writer([&] {
       for (std::size_t at = 0; at < sent.size(); at += 50000) {
-        write_all(pipe.write_end.get(), std::string_view(sent).substr(at, 50000));
+        (void)write_all(pipe.write_end.get(), std::string_view(sent).substr(at, 50000));
         std::this_thread::sleep_for(1ms);
       }
       pipe.write_end.reset();
@@ -141,7 +141,7 @@ TEST(ReadToEnd, CollectsEveryPieceThroughSignals) {
     bool ok = false;
     {
       Interrupter interrupter(::pthread_self());
-      ok = read_to_end(pipe.read_end.get(), received);
+      ok = read_to_end(pipe.read_end.get(), received).ok();
     }
     pipe.read_end.reset();  // a reader that gave up early must not block the writer
     writer.join();
@@ -155,8 +155,9 @@ TEST(ReadToEnd, ReportsADirectory) {
   const UniqueFd fd(::open(dir.path().c_str(), O_RDONLY | O_CLOEXEC));
   ASSERT_TRUE(fd);
   std::string content;
-  EXPECT_FALSE(read_to_end(fd.get(), content));
-  EXPECT_EQ(errno, EISDIR);
+  const Status read = read_to_end(fd.get(), content);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.error().code, EISDIR);
 }
 
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }

@@ -49,7 +49,7 @@ pid_t spawn_holder(const std::string& name) {
   if (pid == 0) {
     ::close(fds[0]);
     UpdateLock lock(name);
-    const char ok = lock.open() == UpdateLock::OpenResult::kOpened && lock.wait(milliseconds(5000)) ? 'y' : 'n';
+    const char ok = lock.open().ok() && lock.wait(milliseconds(5000)) ? 'y' : 'n';
     (void)!::write(fds[1], &ok, 1);
     for (;;) ::pause();
   }
@@ -68,7 +68,7 @@ pid_t spawn_holder(const std::string& name) {
 TEST_F(UpdateLockTest, CreatesAPrivateLockFileBesideTheAuthUserFile) {
   const mode_t old_umask = ::umask(0);
   UpdateLock lock(name_);
-  const bool opened = lock.open() == UpdateLock::OpenResult::kOpened;
+  const bool opened = lock.open().ok();
   ::umask(old_umask);
   ASSERT_TRUE(opened);
   struct stat st;
@@ -81,7 +81,7 @@ TEST_F(UpdateLockTest, OpensExistingLockFile) {
   test::write_file(path(), "");
   ::chmod(path().c_str(), 0444);
   UpdateLock lock(name_);
-  ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
+  ASSERT_TRUE(lock.open());
   EXPECT_TRUE(lock.wait(milliseconds(0)));
 }
 
@@ -108,7 +108,9 @@ TEST_F(UpdateLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
     ::rmdir(path().c_str());
     ASSERT_EQ(c.make(path(), target), 0) << c.what;
     UpdateLock lock(name_);
-    EXPECT_EQ(lock.open(), UpdateLock::OpenResult::kFailed) << c.what;
+    const Status opened = lock.open();
+    ASSERT_FALSE(opened) << c.what;
+    EXPECT_EQ(opened.error().step, Step::kLock) << c.what;
     EXPECT_FALSE(lock.wait(milliseconds(0))) << c.what;
   }
   EXPECT_EQ(test::read_file(target), "keep");
@@ -118,19 +120,23 @@ TEST_F(UpdateLockTest, RefusesSymlinkAndOtherNonRegularFiles) {
 TEST_F(UpdateLockTest, TellsAMissingDirectoryFromOtherFailures) {
   struct Case {
     std::string auth_user_file;
-    UpdateLock::OpenResult expected;
+    Step expected;
   };
   test::write_file(dir_.file("plain"), "");
   const Case cases[] = {
-      {dir_.file("no/such/users"), UpdateLock::OpenResult::kNoDirectory},
-      {dir_.file("plain/users"), UpdateLock::OpenResult::kNoDirectory},
-      {"", UpdateLock::OpenResult::kFailed},
-      {std::string(dir_.file("x")) + '\0' + "y", UpdateLock::OpenResult::kFailed},
+      {dir_.file("no/such/users"), Step::kMissing},
+      {dir_.file("plain/users"), Step::kMissing},
+      {"", Step::kLock},
+      {std::string(dir_.file("x")) + '\0' + "y", Step::kLock},
   };
   for (const Case& c : cases) {
     UpdateLock lock(c.auth_user_file);
-    EXPECT_EQ(lock.open(), c.expected) << c.auth_user_file;
-    EXPECT_FALSE(lock.wait(milliseconds(0)));
+    const Status opened = lock.open();
+    ASSERT_FALSE(opened) << c.auth_user_file;
+    EXPECT_EQ(opened.error().step, c.expected) << c.auth_user_file;
+    const Status waited = lock.wait(milliseconds(0));
+    ASSERT_FALSE(waited);
+    EXPECT_EQ(waited.error().step, Step::kWait);
   }
 }
 
@@ -139,7 +145,7 @@ TEST_F(UpdateLockTest, HeldByAnotherProcessUntilItDies) {
   ASSERT_GT(holder, 0);
 
   UpdateLock lock(name_);
-  ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
+  ASSERT_TRUE(lock.open());
   const auto start = Clock::now();
   EXPECT_FALSE(lock.wait(milliseconds(200)));
   const auto waited = Clock::now() - start;
@@ -156,14 +162,14 @@ TEST_F(UpdateLockTest, HeldByAnotherProcessUntilItDies) {
 
 TEST_F(UpdateLockTest, ReleaseHandsLockToAnotherProcess) {
   UpdateLock lock(name_);
-  ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
+  ASSERT_TRUE(lock.open());
   ASSERT_TRUE(lock.wait(milliseconds(0)));
 
   // While we hold it, a child cannot take it.
   pid_t child = ::fork();
   if (child == 0) {
     UpdateLock other(name_);
-    ::_exit(other.open() == UpdateLock::OpenResult::kOpened && !other.wait(milliseconds(50)) ? 0 : 1);
+    ::_exit(other.open().ok() && !other.wait(milliseconds(50)) ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -174,7 +180,7 @@ TEST_F(UpdateLockTest, ReleaseHandsLockToAnotherProcess) {
   child = ::fork();
   if (child == 0) {
     UpdateLock other(name_);
-    ::_exit(other.open() == UpdateLock::OpenResult::kOpened && other.wait(milliseconds(2000)) ? 0 : 1);
+    ::_exit(other.open().ok() && other.wait(milliseconds(2000)) ? 0 : 1);
   }
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -186,7 +192,7 @@ TEST_F(UpdateLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
   pid_t sharer = -1;
   {
     UpdateLock lock(name_);
-    ASSERT_EQ(lock.open(), UpdateLock::OpenResult::kOpened);
+    ASSERT_TRUE(lock.open());
     ASSERT_TRUE(lock.wait(milliseconds(0)));
     sharer = ::fork();
     if (sharer == 0) {
@@ -197,7 +203,7 @@ TEST_F(UpdateLockTest, DestructionReleasesEvenWhileAChildSharesTheFile) {
   const pid_t child = ::fork();
   if (child == 0) {
     UpdateLock other(name_);
-    ::_exit(other.open() == UpdateLock::OpenResult::kOpened && other.wait(milliseconds(2000)) ? 0 : 1);
+    ::_exit(other.open().ok() && other.wait(milliseconds(2000)) ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

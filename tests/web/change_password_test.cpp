@@ -72,8 +72,7 @@ class ChangeTest : public WebTest {
 
   bool lock_is_free() const {
     platform::UpdateLock probe{auth_file_};
-    return probe.open() == platform::UpdateLock::OpenResult::kOpened &&
-           probe.wait(std::chrono::milliseconds(0));
+    return probe.open().ok() && probe.wait(std::chrono::milliseconds(0)).ok();
   }
 
   // `user` now has a hash of `password`, and every other line is as it was.
