@@ -7,6 +7,7 @@
 
 #include "cgi/gateway.h"
 #include "config/ini_file.h"
+#include "log/activity_log.h"
 #include "platform/confine.h"
 #include "platform/platform.h"
 #include "platform/posix_io.h"
@@ -15,17 +16,16 @@
 
 namespace {
 
-void confine_to_configured_files(const larkspur::config::IniFile& ini) {
+void confine_to_configured_files(const larkspur::config::IniFile& ini, bool serving) {
 #ifndef LARKSPUR_UNCONFINED
-  // The log's time stamps need the time zone, which is read now, once.
+  // The log's time stamps need the time zone, which is read now, once; the
+  // log itself is opened now, so that no right over its path remains.
   ::tzset();
-  larkspur::platform::confine({
-      .auth_user_file = ini.get("path", "auth_user_file"),
-      .log_file = ini.get("path", "log_file"),
-      .temp_dir = larkspur::platform::temp_dir(),
-  });
+  if (serving) larkspur::logging::keep_log_open(ini.get("path", "log_file"));
+  larkspur::platform::confine({.auth_user_file = ini.get("path", "auth_user_file")});
 #else
   (void)ini;
+  (void)serving;
 #endif
 }
 
@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   larkspur::platform::forbid_core_dumps();
   larkspur::platform::use_binary_io();
   larkspur::platform::set_invocation_name(argc > 0 && argv[0] ? argv[0] : "");
-  switch (larkspur::cgi::console_command(argc, argv)) {
+  const ConsoleCommand command = larkspur::cgi::console_command(argc, argv);
+  switch (command) {
     case ConsoleCommand::version:
       std::cout << "Larkspur " LARKSPUR_VERSION "\n" << std::flush;
       return 0;
@@ -47,6 +48,6 @@ int main(int argc, char** argv) {
       break;
   }
   // Read-only; page_main answers "Server error!" when it found nothing.
-  confine_to_configured_files(larkspur::web::load_configuration());
+  confine_to_configured_files(larkspur::web::load_configuration(), command == ConsoleCommand::none);
   return larkspur::cgi::gateway_main(argc, argv, &larkspur::web::page_main);
 }

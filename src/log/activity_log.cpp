@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,45 @@ namespace larkspur::logging {
 std::string& log_file_path() {
   static std::string path;
   return path;
+}
+
+namespace {
+
+struct KeptLog {
+  std::string path;
+  platform::UniqueFd fd;
+  int error = 0;  // why it could not be opened
+};
+
+KeptLog& kept_log() {
+  static KeptLog log;
+  return log;
+}
+
+}  // namespace
+
+bool request_carries_fields() {
+  const char* method = std::getenv("REQUEST_METHOD");
+  const char* query = std::getenv("QUERY_STRING");
+  if (method == nullptr) return false;
+  if (cgi::ascii_iequals(method, "POST")) return true;
+  return cgi::ascii_iequals(method, "GET") && query != nullptr && *query != '\0';
+}
+
+void keep_log_open(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return;
+  // Only a request with fields can log: no other creates the file.
+  platform::unless_no_memory([&] {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found && !request_carries_fields()) {
+      return;
+    }
+    KeptLog& log = kept_log();
+    log.path = path;
+    log.fd = platform::open_for_appending(path);
+    log.error = log.fd ? 0 : errno;
+  });
 }
 
 std::string format_stamp(const std::tm& local) {
@@ -47,10 +88,18 @@ int ActivityLog::write(std::string_view message) const {
     // concurrent requests land whole and never interleave. Only a regular
     // file is opened, and never waited for: a FIFO or device at the path
     // would hang the request while it holds the update lock.
-    const platform::UniqueFd fd = platform::open_for_appending(path);
+    const KeptLog& kept = kept_log();
+    platform::UniqueFd opened;
+    int fd = kept.fd.get();
+    int error = kept.error;
+    if (kept.path != path) {
+      opened = platform::open_for_appending(path);
+      fd = opened.get();
+      error = opened ? 0 : errno;
+    }
+    if (fd >= 0 && !platform::write_all(fd, line)) error = errno;
     // A log rotated into a file of another owner stops every line: say so.
-    if (!fd || !platform::write_all(fd.get(), line)) {
-      const int error = errno;
+    if (fd < 0 || error != 0) {
       platform::diagnose("cannot write the log " + path + ": " + std::strerror(error));
     }
   });

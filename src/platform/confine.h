@@ -9,11 +9,11 @@
 
 namespace larkspur::platform {
 
-// The paths a request may use. An empty path grants nothing.
+// The paths a request may use. An empty path grants nothing. Nothing else
+// is reachable by name afterwards: the log is appended to through a
+// descriptor opened before confining, and uploads live in memory.
 struct ConfinePaths {
   std::string auth_user_file;  // its directory: read, write, create, remove, rename within
-  std::string log_file;        // append; or create in its directory when it does not exist
-  std::string temp_dir;        // upload files
 };
 
 // What took effect. On a system without the means, nothing does.
