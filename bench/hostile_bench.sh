@@ -8,8 +8,10 @@
 #   plain-field-1GiB  one multipart plain field of 1 GiB
 #   fields-100k       100,000 empty multipart fields
 #   upload-1GiB       one multipart upload of 1 GiB
-# Checks that every peak RSS stays under 16 MiB and that no upload file is
-# left. Usage:
+#   upload-1MiB       one multipart upload just within the body's 1 MiB
+# Bodies over 1 MiB are refused before they are read; the last is decoded
+# whole, into an upload file. Checks that every peak RSS stays under 16 MiB
+# and that no upload file is left. Usage:
 #   bench/hostile_bench.sh [--rounds N] [--candidate PATH/larkspur.cgi]
 # A candidate (another build, say the one before a change) is measured in
 # the same rounds. Results land in bench/results/. Exit 1 when a bound fails.
@@ -41,6 +43,7 @@ programs=("current=$build/larkspur.cgi")
 
 gib=$((1 << 30))
 mb48=48000000
+mib_upload=$(( (1 << 20) - 200 ))
 boundary=B
 printf -v head_field -- '--%s\r\nContent-Disposition: form-data; name="a"\r\n\r\n' "$boundary"
 printf -v head_upload -- '--%s\r\nContent-Disposition: form-data; name="f"; filename="big.bin"\r\nContent-Type: application/octet-stream\r\n\r\n' "$boundary"
@@ -61,6 +64,8 @@ body() {
       printf -- '--%s--\r\n' "$boundary" ;;
     upload-1GiB) printf '%s' "$head_upload"; head -c "$gib" /dev/zero | tr '\0' u
       printf '%s' "$tail_part" ;;
+    upload-1MiB) printf '%s' "$head_upload"; head -c "$mib_upload" /dev/zero | tr '\0' u
+      printf '%s' "$tail_part" ;;
   esac
 }
 length() {
@@ -69,6 +74,7 @@ length() {
     plain-field-1GiB) echo $(( ${#head_field} + gib + ${#tail_part} )) ;;
     fields-100k) echo $(( 100000 * ${#empty_field} + ${#boundary} + 6 )) ;;
     upload-1GiB) echo $(( ${#head_upload} + gib + ${#tail_part} )) ;;
+    upload-1MiB) echo $(( ${#head_upload} + mib_upload + ${#tail_part} )) ;;
   esac
 }
 type_of() {
@@ -78,7 +84,7 @@ type_of() {
   esac
 }
 
-cases=(urlencoded-48MB plain-field-1GiB fields-100k upload-1GiB)
+cases=(urlencoded-48MB plain-field-1GiB fields-100k upload-1GiB upload-1MiB)
 printf 'case\tprogram\twall_us\tpeak_rss_kib\tstatus\n' >"$raw"
 for ((round = 1; round <= rounds; round++)); do
   for c in "${cases[@]}"; do

@@ -11,6 +11,7 @@
 #include "cgi/gateway.h"
 #include "config/settings.h"
 #include "console/commands.h"
+#include "log/activity_log.h"
 #include "platform/confine.h"
 #include "platform/diagnose.h"
 #include "platform/platform.h"
@@ -25,12 +26,12 @@ using larkspur::config::ParsedSettings;
 
 void confine_to_configured_files(const larkspur::config::Settings& settings) {
 #ifndef LARKSPUR_UNCONFINED
-  // The log's time stamps need the time zone, which is read now, once.
+  // The log's time stamps need the time zone, which is read now, once; the
+  // log itself is opened now, so that no right over its path remains.
   ::tzset();
+  larkspur::logging::keep_log_open(settings.log_file);
   larkspur::platform::confine({
       .auth_user_file = larkspur::store::store_path(settings),
-      .log_file = settings.log_file,
-      .temp_dir = larkspur::platform::temp_dir(),
       .read_only = larkspur::rules::files_read(larkspur::rules::rule_settings(settings)),
   });
 #else

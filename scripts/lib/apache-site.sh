@@ -17,7 +17,7 @@
 # DIR/cgi-bin/        larkspur.cgi (a copy of PROGRAM) and larkspur.cgi.ini
 # DIR/data/           htpasswd (created empty) and larkspur.log: writable by
 #                     the CGI's user, since the AuthUserFile is replaced by rename
-# DIR/tmp/            TMPDIR of the CGI: its lock file and upload files
+# DIR/tmp/            TMPDIR of the CGI (uploads are held in memory)
 # DIR/logs/, DIR/run/ Apache's own logs, pid file, mutexes and cgid socket
 #
 # The system's Apache configuration is not read or changed. Run as root, the
@@ -146,6 +146,10 @@ LoadModule authz_core_module $modules/mod_authz_core.so
 LoadModule mime_module $modules/mod_mime.so
 LoadModule dir_module $modules/mod_dir.so
 LoadModule env_module $modules/mod_env.so
+# A client that trickles its request is cut off, as in Debian's default
+# configuration, instead of keeping a CGI process alive for the whole Timeout.
+LoadModule reqtimeout_module $modules/mod_reqtimeout.so
+RequestReadTimeout handshake=0 header=20-40,MinRate=500 body=20,MinRate=500
 
 # Room for many simultaneous changes.
 StartServers 2

@@ -50,13 +50,16 @@ struct FormEntry {
 // What the list may hold in memory, whatever the request: going past any of
 // these is a decoding failure, DECODE_NO_MEMORY, so that no body can grow
 // the process without bound. Upload bytes stream to their files and do not
-// count.
+// count against these; the body's own bound holds them.
 inline constexpr std::size_t kMaxFormEntries = 1000;
 inline constexpr std::size_t kMaxValueInMemory = 64 * 1024;
 inline constexpr std::size_t kMaxFormBytes = 1024 * 1024;  // all names and values
 // A URL-encoded body holds nothing but names and values: a longer one is
 // refused before it is read.
 inline constexpr std::int64_t kMaxUrlencodedBody = kMaxFormBytes;
+// The form has no file field: a multipart body beyond this is no form of
+// ours, and is refused before it is read, uploads and all.
+inline constexpr std::int64_t kMaxMultipartBody = 1024 * 1024;
 
 // The bytes of names and values the list holds.
 std::size_t form_bytes_held();

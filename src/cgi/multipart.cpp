@@ -108,6 +108,7 @@ DecodeResult decode_parts(BodyReader& reader, std::string_view boundary) {
 DecodeResult form_decode_multipart() {
   const RequestEnv& env = request_env();
   if (env.content_length == 0) return DECODE_SUCCESS;
+  if (env.content_length > kMaxMultipartBody) return DECODE_NO_MEMORY;
   // On running out of memory the current part's buffers and temporary file
   // are gone by the time the result is converted; earlier entries stay for
   // form_free_all.

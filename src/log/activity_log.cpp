@@ -2,11 +2,14 @@
 #include "log/activity_log.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "cgi/request_env.h"
+#include "platform/ascii.h"
 #include "platform/diagnose.h"
 #include "platform/no_memory.h"
 #include "platform/posix_io.h"
@@ -16,6 +19,49 @@ namespace larkspur::logging {
 std::string& log_file_path() {
   static std::string path;
   return path;
+}
+
+namespace {
+
+struct KeptLog {
+  std::string path;
+  platform::UniqueFd fd;
+  platform::Status opened;  // why it could not be opened
+};
+
+KeptLog& kept_log() {
+  static KeptLog log;
+  return log;
+}
+
+}  // namespace
+
+bool request_carries_fields() {
+  const char* method = std::getenv("REQUEST_METHOD");
+  const char* query = std::getenv("QUERY_STRING");
+  if (method == nullptr) return false;
+  if (platform::ascii_iequals(method, "POST")) return true;
+  return platform::ascii_iequals(method, "GET") && query != nullptr && *query != '\0';
+}
+
+void keep_log_open(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return;
+  // Only a request with fields can log: no other creates the file.
+  platform::unless_no_memory([&] {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found && !request_carries_fields()) {
+      return;
+    }
+    KeptLog& log = kept_log();
+    log.path = path;
+    platform::Result<platform::UniqueFd> opened = platform::open_for_appending(path);
+    if (opened) {
+      log.fd = std::move(opened).value();
+    } else {
+      log.opened = opened.error();
+    }
+  });
 }
 
 std::string format_stamp(const std::tm& local) {
@@ -45,9 +91,15 @@ int ActivityLog::write(std::string_view message) const {
     // concurrent requests land whole and never interleave. Only a regular
     // file is opened, and never waited for: a FIFO or device at the path
     // would hang the request while it holds the update lock.
-    const platform::Result<platform::UniqueFd> fd = platform::open_for_appending(path);
-    const platform::Status written =
-        fd ? platform::write_all(fd.value().get(), line) : platform::Status(fd.error());
+    const KeptLog& kept = kept_log();
+    platform::Status written = kept.opened;
+    if (kept.path != path) {
+      const platform::Result<platform::UniqueFd> opened = platform::open_for_appending(path);
+      written = opened ? platform::write_all(opened.value().get(), line)
+                       : platform::Status(opened.error());
+    } else if (written) {
+      written = platform::write_all(kept.fd.get(), line);
+    }
     // A log rotated into a file of another owner stops every line: say so.
     if (!written) {
       platform::diagnose("cannot write the log " + path + ": " + written.error().reason());

@@ -11,6 +11,14 @@ namespace larkspur::logging {
 // Set once by the page driver from [path] log_file; empty means no logging.
 std::string& log_file_path();
 
+// Opens the log at `path` for appending, creating it when it does not exist,
+// and keeps the descriptor for the rest of the process: every line to that
+// path goes through it, so that the process can give up every right over
+// the path itself. A missing log is created only for a request that carries
+// fields (a POST, or a GET with a query), since no other writes a line. A
+// log that cannot be opened is named when a line is due.
+void keep_log_open(const std::string& path);
+
 class ActivityLog {
  public:
   // -1 when `path` is empty; 0 otherwise, whether or not the line landed.

@@ -10,11 +10,11 @@
 
 namespace larkspur::platform {
 
-// The paths a request may use. An empty path grants nothing.
+// The paths a request may use. An empty path grants nothing. Nothing else
+// is reachable by name afterwards: the log is appended to through a
+// descriptor opened before confining, and uploads live in memory.
 struct ConfinePaths {
   std::string auth_user_file;  // its directory: read, write, create, remove, rename within
-  std::string log_file;        // append; or create in its directory when it does not exist
-  std::string temp_dir;        // upload files
   // Files and directories read and never written: the new-password rules'
   // lists, dictionary and configuration.
   std::vector<std::string> read_only;

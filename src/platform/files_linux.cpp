@@ -217,8 +217,21 @@ Status replace_file(const std::string& source, const std::string& target) {
 // ---- Uploads: a file without a name (O_TMPFILE), or, where the file
 // system refuses that, a named one unlinked at once ----
 
+// A file in memory that never had a name (memfd), so that a confined
+// request needs no right over any directory for it; the body's bound keeps
+// it small. Where the kernel lacks memfd: a file without a name in the
+// temporary directory (O_TMPFILE), or, where the file system refuses that,
+// a named one unlinked at once.
 Result<UploadFile> create_upload_file() {
   UploadFile upload;
+  upload.fd.reset(::memfd_create("larkspur-upload", MFD_CLOEXEC));
+  // Private like any other upload file, for whoever looks in /proc.
+  if (upload.fd && ::fchmod(upload.fd.get(), 0600) != 0) return system_error(Step::kOpen, "memfd");
+  if (upload.fd) {
+    upload.path = "/proc/self/fd/" + std::to_string(upload.fd.get());
+    return upload;
+  }
+  if (errno != ENOSYS) return system_error(Step::kOpen, "memfd");
   upload.fd.reset(::open(temp_dir().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   if (!upload.fd) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {

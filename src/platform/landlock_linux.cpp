@@ -37,12 +37,9 @@ constexpr std::uint64_t kRemoveFile = LANDLOCK_ACCESS_FS_REMOVE_FILE;
 // directory (which needs no REFER), and open the directory to fsync it.
 constexpr std::uint64_t kStoreDirectory =
     kReadFile | kWriteFile | kTruncate | kReadDir | kMakeReg | kRemoveFile;
-// Uploads: created there (or unnamed), written, read back, removed.
-constexpr std::uint64_t kTempDirectory =
-    kReadFile | kWriteFile | kTruncate | kMakeReg | kRemoveFile;
-// The log: appended to; created when it does not exist yet.
-constexpr std::uint64_t kLogFile = kWriteFile;
-constexpr std::uint64_t kLogDirectory = kWriteFile | kMakeReg;
+// Nothing else: the log's descriptor is open before the rules take hold
+// (which never narrow a descriptor already open), and uploads are in memory,
+// so no rule names the log or the temporary directory.
 #ifdef LARKSPUR_SANITIZED
 // LeakSanitizer reads the memory map at exit.
 constexpr std::uint64_t kSanitizerProc = kReadFile | kReadDir;
@@ -70,19 +67,6 @@ int allow(int ruleset, const std::string& path, int open_flags, std::uint64_t ri
     return errno;
   }
   return 0;
-}
-
-// The log file when it is a regular file; else its directory, to create it.
-int allow_log(int ruleset, const std::string& path, std::uint64_t handled) {
-  if (path.empty()) return 0;
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0) {
-    // A link or a FIFO is never written, so it gets nothing.
-    if (!S_ISREG(st.st_mode)) return 0;
-    return allow(ruleset, path, O_NOFOLLOW, kLogFile & handled);
-  }
-  if (errno != ENOENT) return 0;
-  return allow(ruleset, directory_of(path), O_DIRECTORY, kLogDirectory & handled);
 }
 
 // A file is read; a directory's files are read and it may be listed.
@@ -116,8 +100,6 @@ int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept
               O_DIRECTORY, kStoreDirectory & handled),
         // Where the AuthUserFile is a link, its target is read as before.
         allow(ruleset.get(), paths.auth_user_file, 0, kReadFile),
-        allow(ruleset.get(), paths.temp_dir, O_DIRECTORY, kTempDirectory & handled),
-        allow_log(ruleset.get(), paths.log_file, handled),
 #ifdef LARKSPUR_SANITIZED
         allow(ruleset.get(), "/proc/self", O_DIRECTORY, kSanitizerProc),
 #endif

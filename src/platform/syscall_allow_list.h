@@ -19,7 +19,8 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(write),            // the page; uploads; the log line; the new AuthUserFile's
                                 // changed pieces; the failure counts
     SCMP_SYS(writev),           // diagnostic lines, each in one call
-    SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the log, uploads
+    SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the counts
+    SCMP_SYS(memfd_create),     // uploads, in memory
     SCMP_SYS(close),            // each of those when done
     SCMP_SYS(newfstatat),       // fstat: regular files only; the AuthUserFile's mode and owner
     SCMP_SYS(ftruncate),        // a stale temporary file is emptied; the failure counts
@@ -29,7 +30,7 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(sync_file_range),  // the new AuthUserFile's writing to disk, started piece by piece
     SCMP_SYS(fsync),            // the new AuthUserFile, then its directory, reach the disk
     SCMP_SYS(rename),           // the new AuthUserFile replaces the old one
-    SCMP_SYS(unlink),           // a temporary file that did not become the AuthUserFile; uploads
+    SCMP_SYS(unlink),           // a temporary file that did not become the AuthUserFile
     SCMP_SYS(flock),            // the update lock
     SCMP_SYS(clock_nanosleep),  // pauses while waiting for the lock
     SCMP_SYS(clock_gettime),    // the lock's deadline and the log's time where there is no vDSO

@@ -16,7 +16,8 @@ struct UploadFile {
   std::string path;  // a name by which this process can open the file
 };
 
-// Creates one in temp_dir().
+// Creates one: on Linux in memory, elsewhere (or on a kernel without memfd)
+// in temp_dir().
 Result<UploadFile> create_upload_file();
 
 }  // namespace larkspur::platform

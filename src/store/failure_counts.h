@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // Throttling of password guessing: failed checks of the old password are
-// counted per user name and per client address in "<AuthUserFile>.failures",
-// and a name or address that reached its limit within the window is refused
-// before the AuthUserFile is read or any hash computed.
+// counted per user name and per client address (an IPv6 one by its /64) in
+// "<AuthUserFile>.failures", and a name or address that reached its limit
+// within the window is refused before the AuthUserFile is read or any hash
+// computed.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,13 +18,24 @@
 
 namespace larkspur::store {
 
-// The failures of one window, oldest first. The file form is one line per
-// failure: "<unix time> <n|a> <key in hex>", n for a user name, a for an
-// address. It holds no password and no hash.
+// The failed checks of one window, aggregated per key so that the state
+// stays bounded however many failures there are: each name or address keeps
+// the times of its failures, one slot per second with a count, at most
+// kMaxTimes slots (the two oldest are merged into the later one's time when
+// more come, which can only keep failures counted longer, never shorter).
+// At most kMaxKeys keys are held. A full table takes no new key: a key is
+// never forgotten while it has a failure within the window, so failures of
+// other names or addresses can never lower its count.
+//
+// The file form is one line per key, "<n|a> <key in hex> <time>[*<count>]...",
+// n for a user name, a for an address, times in ascending order. It holds no
+// password and no hash. Lines of the earlier form, one per failure
+// ("<unix time> <n|a> <key in hex>"), are read as one failure each.
 class FailureCounts {
  public:
-  static constexpr std::size_t kMaxEntries = 10000;
+  static constexpr std::size_t kMaxKeys = 10000;
   static constexpr std::size_t kMaxKey = 255;  // longer keys are cut
+  static constexpr std::size_t kMaxTimes = 32;
   enum class Kind : char { kName = 'n', kAddress = 'a' };
 
   // Damaged lines are skipped; nothing in the text can make it fail.
@@ -31,21 +44,27 @@ class FailureCounts {
 
   // Failures of `key` within `window` seconds of `now`.
   int count(Kind kind, std::string_view key, std::time_t now, int window) const;
-  void add(Kind kind, std::string_view key, std::time_t now);
+  // Records one failure; false, recording nothing, when the key is new and
+  // the table already holds kMaxKeys keys.
+  bool add(Kind kind, std::string_view key, std::time_t now);
+  // Whether `key` has failures held (a new one needs room).
+  bool contains(Kind kind, std::string_view key) const;
   void forget(Kind kind, std::string_view key);
-  // Takes back the latest failure of `key`.
-  void withdraw(Kind kind, std::string_view key);
-  // Drops what lies outside the window, then the oldest beyond kMaxEntries.
+  // Takes back one failure recorded at `time` (a check counted before it
+  // ran that turned out right).
+  void take_back(Kind kind, std::string_view key, std::time_t time);
+  // Drops the failures outside the window, and keys left with none.
   void prune(std::time_t now, int window);
-  std::size_t size() const { return entries_.size(); }
+  std::size_t size() const;  // failures held
+  std::size_t keys() const { return keys_.size(); }
 
  private:
-  struct Entry {
+  struct Slot {
     std::int64_t time;
-    Kind kind;
-    std::string key;
+    std::uint32_t count;
   };
-  std::vector<Entry> entries_;
+  bool add_at(std::string full_key, std::int64_t time, std::uint32_t count);
+  std::map<std::string, std::vector<Slot>> keys_;  // kind letter, then the key
 };
 
 // One request's view of the failures file. Use only while holding the
@@ -58,7 +77,8 @@ class Throttle {
   Throttle(const Throttle&) = delete;
   Throttle& operator=(const Throttle&) = delete;
 
-  // The name or the address has reached its limit within the window.
+  // The name or the address has reached its limit within the window, or a
+  // failure of either could not be counted because the table is full.
   bool refuses() const;
   // A failed check of the old password (no such user, or a wrong one).
   void count_failure();
@@ -70,6 +90,8 @@ class Throttle {
 
  private:
   bool open_file(bool create);
+  bool by_name() const;
+  bool by_address() const;
   void save();
 
   std::string path_;

@@ -46,7 +46,7 @@ TEST(SampleIni, ApacheChecksLoginsAgainstTheFileItEdits) {
   ASSERT_TRUE(ini.load(kSource + "/debian/larkspur.cgi.ini"));
   const std::string auth_file = ini.get("path", "auth_user_file");
   EXPECT_EQ(auth_file.rfind("/var/lib/larkspur/", 0), 0u) << auth_file;
-  EXPECT_EQ(ini.get("path", "log_file").rfind("/var/lib/larkspur/", 0), 0u);
+  EXPECT_EQ(ini.get("path", "log_file").rfind("/var/log/larkspur/", 0), 0u);
   const std::string conf = test::read_file(kSource + "/debian/apache2/larkspur.conf");
   std::smatch m;
   ASSERT_TRUE(std::regex_search(conf, m, std::regex(R"(\n\s*AuthUserFile\s+(\S+)\n)")));

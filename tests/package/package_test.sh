@@ -4,7 +4,8 @@
 # installation guide's recipe for it (tests/install/recipe_test.sh), install
 # it, serve it from a private Apache that includes the installed configuration,
 # change a password through it, run --check as www-data, then purge it and
-# check that nothing of it is left outside /var/lib/larkspur.
+# check that nothing of it is left outside /var/lib/larkspur and
+# /var/log/larkspur.
 #
 # Needs root (it installs a package). The system's apache2 service is not
 # started, stopped or reloaded.
@@ -52,13 +53,16 @@ dpkg_retry() {
 
 data=/var/lib/larkspur
 auth=$data/htpasswd
-log=$data/larkspur.log
+logs=/var/log/larkspur
+log=$logs/larkspur.log
 if [ -e "$auth" ] || [ -e "$log" ]; then
   echo "SKIPPED: $auth or $log already exists; not touching them"
   exit 77
 fi
 data_existed=no
 [ -d "$data" ] && data_existed=yes
+logs_existed=no
+[ -d "$logs" ] && logs_existed=yes
 
 stop_apache() {
   local pid
@@ -75,6 +79,7 @@ cleanup() {
   fi
   rm -f "$auth" "$auth".* "$log"
   [ "$data_existed" = no ] && rmdir "$data" 2>/dev/null
+  [ "$logs_existed" = no ] && rmdir "$logs" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -102,6 +107,9 @@ while read -r p; do [ -e "$p" ] || [ -L "$p" ] && echo "$p"; done <"$work/paths"
 dpkg_retry -i "$deb" >"$work/install.log" || { cat "$work/install.log"; fail "dpkg -i failed"; }
 grep -q "a2enmod cgid && a2enconf larkspur" "$work/install.log" || fail "no postinst hint"
 [ "$(stat -c '%U:%G %a' "$data")" = "www-data:www-data 750" ] || fail "$data: $(stat -c '%U:%G %a' "$data")"
+[ "$(stat -c '%U:%G %a' "$logs")" = "www-data:adm 750" ] || fail "$logs: $(stat -c '%U:%G %a' "$logs")"
+grep -q "^log_file = $log\$" /etc/larkspur/larkspur.cgi.ini || fail "the INI logs elsewhere"
+grep -q "^$log {" /etc/logrotate.d/larkspur || fail "logrotate rotates another file"
 [ "$(readlink -f /usr/lib/cgi-bin/larkspur.cgi.ini)" = /etc/larkspur/larkspur.cgi.ini ] ||
   fail "the INI link does not lead to /etc/larkspur"
 /usr/lib/cgi-bin/larkspur.cgi --version | grep -q "^Larkspur [0-9]" || fail "--version"
@@ -208,7 +216,7 @@ dpkg_retry --purge larkspur >/dev/null || fail "dpkg --purge failed"
 [ -f "$auth" ] || fail "purging removed the AuthUserFile"
 left=0
 while read -r p; do
-  case "$p" in "$data" | "$data"/*) continue ;; esac
+  case "$p" in "$data" | "$data"/* | "$logs" | "$logs"/*) continue ;; esac
   grep -qxF "$p" "$work/before" && continue
   if [ -e "$p" ] || [ -L "$p" ]; then echo "left behind: $p"; left=1; fi
 done <"$work/paths"

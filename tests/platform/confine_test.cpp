@@ -19,13 +19,16 @@
 #include <functional>
 #include <string>
 
+#include "platform/posix_io.h"
+#include "platform/upload_file.h"
 #include "support/process.h"
 
 namespace larkspur::platform {
 namespace {
 
 // store/ holds the AuthUserFile, logs/ the log, tmp/ is the temporary
-// directory; elsewhere/ is a directory the request has no business in.
+// directory with another program's file in it; elsewhere/ is a directory
+// the request has no business in.
 class ConfineLayout {
  public:
   ConfineLayout() {
@@ -35,11 +38,12 @@ class ConfineLayout {
     test::write_file(users(), "alice:$apr1$x$y\n");
     test::write_file(log(), "first\n");
     test::write_file(path("elsewhere/secret"), "not for you\n");
+    test::write_file(path("tmp/other"), "someone else's\n");
   }
   std::string path(const std::string& name) const { return root_.file(name); }
   std::string users() const { return path("store/users"); }
   std::string log() const { return path("logs/activity.log"); }
-  ConfinePaths paths() const { return {users(), log(), path("tmp"), {}}; }
+  ConfinePaths paths() const { return {users(), {}}; }
 
  private:
   test::TempDir root_;
@@ -79,21 +83,24 @@ Outcome run_confined(
   return outcome;
 }
 
+// The log's descriptor, opened before confining as the program does.
+int log_fd = -1;
+void open_log(const ConfineLayout& layout) {
+  Result<UniqueFd> opened = open_for_appending(layout.log());
+  log_fd = opened ? opened.value().release() : -1;
+}
+
+int append_to_log(const char* text) {
+  const ssize_t n = ::write(log_fd, text, std::char_traits<char>::length(text));
+  return n < 0 ? errno : 0;
+}
+
 // 0 when the open succeeded, else its errno.
 int try_open(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
   if (fd < 0) return errno;
   ::close(fd);
   return 0;
-}
-
-int try_append(const std::string& path, const char* text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  const ssize_t n = ::write(fd, text, std::char_traits<char>::length(text));
-  const int error = n < 0 ? errno : 0;
-  ::close(fd);
-  return error;
 }
 
 // What a change does: read the file, write its successor under the lock,
@@ -131,12 +138,16 @@ class ConfineDenies : public ::testing::TestWithParam<DeniedCase> {};
 TEST_P(ConfineDenies, WithTheErrorTheKernelGives) {
   const ConfineLayout layout;
   const DeniedCase& c = GetParam();
-  const Outcome outcome = run_confined(layout.paths(), [&] { return c.probe(layout); });
+  const Outcome outcome = run_confined(
+      layout.paths(), [&] { return c.probe(layout); }, [&] { open_log(layout); });
   EXPECT_EQ(outcome.signal, 0);
   EXPECT_EQ(outcome.exit_status, c.expected_errno);
   EXPECT_EQ(outcome.err, "");
   // Nothing moved or appeared outside the allowed directories.
   EXPECT_EQ(test::read_file(layout.users()), "alice:$apr1$x$y\n");
+  EXPECT_EQ(test::read_file(layout.log()), "first\n");
+  EXPECT_EQ(test::read_file(layout.path("tmp/other")), "someone else's\n");
+  EXPECT_FALSE(test::file_exists(layout.path("tmp/new")));
   EXPECT_FALSE(test::file_exists(layout.path("elsewhere/new")));
   EXPECT_FALSE(test::file_exists(layout.path("elsewhere/users")));
 }
@@ -162,6 +173,32 @@ INSTANTIATE_TEST_SUITE_P(
                    EACCES},
         DeniedCase{"ReadTheLog", [](const ConfineLayout& l) { return try_open(l.log(), O_RDONLY); },
                    EACCES},
+        // The log is reached only through the descriptor opened before.
+        DeniedCase{"TruncateTheLog",
+                   [](const ConfineLayout& l) { return try_open(l.log(), O_WRONLY | O_TRUNC); },
+                   EACCES},
+        DeniedCase{"AppendToTheLogByName",
+                   [](const ConfineLayout& l) { return try_open(l.log(), O_WRONLY | O_APPEND); },
+                   EACCES},
+        // Nothing in the temporary directory: neither what is there nor new files.
+        DeniedCase{"ReadAFileInTheTempDir",
+                   [](const ConfineLayout& l) { return try_open(l.path("tmp/other"), O_RDONLY); },
+                   EACCES},
+        DeniedCase{"WriteAFileInTheTempDir",
+                   [](const ConfineLayout& l) {
+                     return try_open(l.path("tmp/other"), O_WRONLY | O_TRUNC);
+                   },
+                   EACCES},
+        DeniedCase{"RemoveAFileInTheTempDir",
+                   [](const ConfineLayout& l) {
+                     return ::unlink(l.path("tmp/other").c_str()) == 0 ? 0 : errno;
+                   },
+                   EACCES},
+        DeniedCase{"CreateInTheTempDir",
+                   [](const ConfineLayout& l) {
+                     return try_open(l.path("tmp/new"), O_WRONLY | O_CREAT | O_EXCL);
+                   },
+                   EACCES},
         DeniedCase{"RenameTheAuthUserFileAway",
                    [](const ConfineLayout& l) {
                      return ::rename(l.users().c_str(), l.path("elsewhere/users").c_str()) == 0
@@ -173,20 +210,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Confine, AllowsWhatARequestDoes) {
   const ConfineLayout layout;
-  const Outcome outcome = run_confined(layout.paths(), [&] {
-    if (const int e = rewrite_like_a_change(layout)) return e;
-    if (const int e = try_append(layout.log(), "second\n")) return 200 + e;
-    // An upload: named, or without a name at all.
-    const std::string upload = layout.path("tmp/upload");
-    if (const int e = try_open(upload, O_RDWR | O_CREAT | O_EXCL)) return 210 + e;
-    if (::unlink(upload.c_str()) != 0) return 220 + errno;
-    if (const int e = try_open(layout.path("tmp"), O_RDWR | O_TMPFILE)) return 230 + e;
-    // Memory that does not run comes and goes.
-    void* block =
-        ::mmap(nullptr, 1 << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED || ::munmap(block, 1 << 20) != 0) return 240;
-    return 0;
-  });
+  const Outcome outcome = run_confined(
+      layout.paths(),
+      [&] {
+        if (const int e = rewrite_like_a_change(layout)) return e;
+        if (const int e = append_to_log("second\n")) return 200 + e;
+        // An upload, written and read back.
+        Result<UploadFile> created = create_upload_file();
+        if (!created) return 210 + created.error().code;
+        UploadFile& upload = created.value();
+        char back[6] = {};
+        if (::write(upload.fd.get(), "upload", 6) != 6) return 210 + errno;
+        if (::pread(upload.fd.get(), back, sizeof back, 0) != 6) return 220 + errno;
+        // Memory that does not run comes and goes.
+        void* block =
+            ::mmap(nullptr, 1 << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED || ::munmap(block, 1 << 20) != 0) return 240;
+        return 0;
+      },
+      [&] { open_log(layout); });
   EXPECT_EQ(outcome.signal, 0);
   EXPECT_EQ(outcome.exit_status, 0);
   EXPECT_EQ(outcome.err, "");
@@ -197,8 +239,8 @@ TEST(Confine, AllowsWhatARequestDoes) {
 TEST(Confine, CreatesTheLogWhenItIsMissing) {
   const ConfineLayout layout;
   ::unlink(layout.log().c_str());
-  const Outcome outcome =
-      run_confined(layout.paths(), [&] { return try_append(layout.log(), "line\n"); });
+  const Outcome outcome = run_confined(
+      layout.paths(), [&] { return append_to_log("line\n"); }, [&] { open_log(layout); });
   EXPECT_EQ(outcome.exit_status, 0);
   EXPECT_EQ(test::read_file(layout.log()), "line\n");
 }

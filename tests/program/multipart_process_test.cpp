@@ -3,7 +3,9 @@
 // send them, and the failures that must end the request without output and
 // without leaving an upload file behind.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -155,13 +157,35 @@ INSTANTIATE_TEST_SUITE_P(
                               static_cast<long>(kWithUpload.size() - 10)}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(MultipartProcess, UploadWithoutTemporaryDirectoryFails) {
+// Uploads live in memory: the temporary directory plays no part.
+TEST_F(MultipartProcess, UploadNeedsNoTemporaryDirectory) {
   const std::string body = multipart(
       kFirefox, change_form("n3w-Pa55", {file_input("f", "x.txt", "text/plain", "content")}));
   const ProcessResult r = post(kFirefox, body, -1, -1, {"TMPDIR=" + site_.tmp_dir() + "/missing"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", "n3w-Pa55"));
+}
+
+// The form has no file field: a body over 1 MiB is refused before a byte of
+// it is read, a whole change inside it or not.
+TEST_F(MultipartProcess, BodyOver1MiBIsRefusedUnread) {
+  const std::string body = multipart(
+      kChromium, change_form("n3w-Pa55", {file_input("f", "big.bin", "application/octet-stream",
+                                                     std::string(2 << 20, 'u'))}));
+  const ProcessResult r = post(kChromium, body);
   EXPECT_EQ(r.exit_status, 255) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(htpasswd_verifies(site_.auth_file(), "alice", "old-secret"));
+
+  // Not one byte arrives: a process that waited for the body would sit out
+  // the 60 s idle time.
+  RunningProcess cgi(site_.command(site_.environment(
+      {"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=" + kChromium,
+       "CONTENT_LENGTH=" + std::to_string(body.size())})));
+  const auto start = std::chrono::steady_clock::now();
+  const int status = cgi.wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
+#include "platform/address_block.h"
 #include "support/process.h"
 
 namespace larkspur::store {
@@ -23,8 +25,8 @@ TEST(FailureCounts, SerializedFormReadsBackAndHoldsKeysOnlyInHex) {
   counts.add(Kind::kName, odd, kNow);
   const std::string text = counts.serialize();
   EXPECT_EQ(text,
-            "1799999995 n 616c696365\n1799999995 a 31302e302e302e35\n1800000000 n "
-            "6120623a0a00ff5d\n");
+            "a 31302e302e302e35 1799999995\nn 6120623a0a00ff5d 1800000000\n"
+            "n 616c696365 1799999995\n");
   const FailureCounts back = FailureCounts::parse(text);
   EXPECT_EQ(back.serialize(), text);
   EXPECT_EQ(back.count(Kind::kName, odd, kNow, 900), 1);
@@ -49,6 +51,20 @@ TEST(FailureCounts, DamagedLinesAreSkipped) {
       {"x800000000 n 61\n", 0},
       {"\n\n1800000000 a 61\ngarbage\n\x01\x02\n1800000001 n \n", 2},
       {"99999999999999999999999 n 61\n", 0},
+      // One line per key: times, each with its count when more than one.
+      {"n 61 1800000000\n", 1},
+      {"n 61 1799999990 1800000000*3\na 6162 1800000000*2\n", 6},
+      {"n  1800000000\n", 1},
+      {"n 61\n", 0},
+      {"n 61 \n", 0},
+      {"n 61 1800000000*0\n", 0},
+      {"n 61 1800000000*-1\n", 0},
+      {"n 61 1800000000*\n", 0},
+      {"n 61 1800000000x\n", 0},
+      {"n 61  1800000000\n", 0},
+      {"x 61 1800000000\n", 0},
+      {"n 6 1800000000\n", 0},
+      {"n 61 1800000000*99999999999\n", 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FailureCounts::parse(c.text).size(), c.kept) << c.text;
@@ -68,18 +84,61 @@ TEST(FailureCounts, CountsOnlyWithinTheWindow) {
   EXPECT_EQ(counts.size(), 4u);
 }
 
-TEST(FailureCounts, SizeIsBoundedOldestDroppedFirst) {
+// However many failures come, a key holds a bounded number of slots, and
+// merging them never lowers its count within the window.
+TEST(FailureCounts, SlotsOfAKeyAreBoundedWithoutLosingFailures) {
   FailureCounts counts;
-  for (std::size_t i = 0; i < FailureCounts::kMaxEntries + 5; ++i) {
-    counts.add(Kind::kAddress, i < 5 ? "old" : "new", kNow);
-  }
-  counts.prune(kNow, 900);
-  EXPECT_EQ(counts.size(), FailureCounts::kMaxEntries);
-  EXPECT_EQ(counts.count(Kind::kAddress, "old", kNow, 900), 0);
+  for (int i = 0; i < 100; ++i) counts.add(Kind::kName, "alice", kNow - 99 + i);
+  EXPECT_EQ(counts.count(Kind::kName, "alice", kNow, 900), 100);
+  const std::string text = counts.serialize();
+  EXPECT_EQ(std::count(text.begin(), text.end(), ' '), 1 + int{FailureCounts::kMaxTimes});
+  EXPECT_EQ(FailureCounts::parse(text).count(Kind::kName, "alice", kNow, 900), 100);
+  EXPECT_EQ(counts.count(Kind::kName, "alice", kNow + 868, 900), 100)
+      << "merged failures are counted as long as the later time";
+  EXPECT_EQ(counts.count(Kind::kName, "alice", kNow + 869, 900), 31);
+}
 
-  const FailureCounts reread = FailureCounts::parse(counts.serialize() + "1800000000 n 61\n");
-  EXPECT_EQ(reread.size(), FailureCounts::kMaxEntries);
-  EXPECT_EQ(reread.count(Kind::kName, "a", kNow, 900), 1) << "the newest line is kept";
+// A full table takes no new key and forgets none with a failure in the
+// window: a flood of other names and addresses cannot lower a count.
+TEST(FailureCounts, FullTableTakesNoNewKeyAndForgetsNone) {
+  FailureCounts counts;
+  for (int i = 0; i < 10; ++i) counts.add(Kind::kName, "alice", kNow);
+  for (std::size_t i = 1; i < FailureCounts::kMaxKeys; ++i) {
+    ASSERT_TRUE(counts.add(Kind::kName, "junk" + std::to_string(i), kNow - 100));
+  }
+  EXPECT_FALSE(counts.add(Kind::kAddress, "10.0.0.1", kNow));
+  EXPECT_FALSE(counts.contains(Kind::kAddress, "10.0.0.1"));
+  EXPECT_TRUE(counts.add(Kind::kName, "junk1", kNow - 100)) << "a held key still counts";
+  counts.prune(kNow, 900);
+  counts = FailureCounts::parse(counts.serialize() + "a 31 1800000000\n");
+  EXPECT_EQ(counts.keys(), FailureCounts::kMaxKeys);
+  EXPECT_EQ(counts.count(Kind::kName, "alice", kNow, 900), 10);
+  EXPECT_FALSE(counts.contains(Kind::kAddress, "1"));
+
+  counts.prune(kNow + 850, 900);  // the junk has expired, alice has not
+  EXPECT_EQ(counts.keys(), 1u);
+  EXPECT_TRUE(counts.add(Kind::kAddress, "10.0.0.1", kNow + 850));
+}
+
+// A file of the earlier form, one line per failure, keeps its counts.
+TEST(FailureCounts, EarlierFormReadsAsOneFailurePerLine) {
+  const FailureCounts counts = FailureCounts::parse(
+      "1799999990 n 616c696365\n1799999990 a 31302e302e302e35\n1799999995 n 616c696365\n"
+      "1800000000 n 616c696365\n");
+  EXPECT_EQ(counts.count(Kind::kName, "alice", kNow, 900), 3);
+  EXPECT_EQ(counts.serialize(),
+            "a 31302e302e302e35 1799999990\nn 616c696365 1799999990 1799999995 1800000000\n");
+}
+
+TEST(FailureCounts, TakeBackRemovesOneFailure) {
+  FailureCounts counts;
+  counts.add(Kind::kAddress, "10.0.0.5", kNow);
+  counts.add(Kind::kAddress, "10.0.0.5", kNow);
+  counts.take_back(Kind::kAddress, "10.0.0.5", kNow);
+  EXPECT_EQ(counts.count(Kind::kAddress, "10.0.0.5", kNow, 900), 1);
+  counts.take_back(Kind::kAddress, "10.0.0.5", kNow + 1);  // none at or after that time
+  counts.take_back(Kind::kAddress, "10.0.0.5", kNow);
+  EXPECT_FALSE(counts.contains(Kind::kAddress, "10.0.0.5"));
 }
 
 TEST(FailureCounts, LongKeysAreCutAlike) {
@@ -125,6 +184,39 @@ TEST_F(ThrottleTest, NameAndAddressLimitsApartAndSuccessClearsTheName) {
   ASSERT_EQ(::stat(file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(test::read_file(file_).find("alice"), std::string::npos);
+}
+
+TEST_F(ThrottleTest, AnIPv6ClientIsCountedByItsSlash64) {
+  const struct {
+    const char* address;
+    const char* block;
+  } cases[] = {
+      {"10.0.0.5", "10.0.0.5"},
+      {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+      {"2001:DB8:1:2::1", "2001:db8:1:2::/64"},
+      {"::1", "::/64"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},  // an IPv4 client, not the block of all of them
+      {"fe80::1%eth0", "fe80::1%eth0"},
+      {"junk:", "junk:"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::address_block(c.address), c.block) << c.address;
+
+  for (int i = 1; i <= 5; ++i) at("u", ("2001:db8::" + std::to_string(i)).c_str()).count_failure();
+  EXPECT_TRUE(at("v", "2001:db8::ffff").refuses());
+  EXPECT_FALSE(at("v", "2001:db8:0:1::1").refuses());
+}
+
+TEST_F(ThrottleTest, AFullTableRefusesOnlyWhatItCannotCount) {
+  std::string text = "n 626f62 1800000000\na 312e312e312e31 1800000000\n";
+  for (std::size_t i = 2; i < FailureCounts::kMaxKeys; ++i) {
+    text += "n " + std::to_string(100000 + i) + " 1800000000\n";
+  }
+  test::write_file(file_, text);
+  EXPECT_FALSE(at("bob", "1.1.1.1").refuses());
+  EXPECT_TRUE(at("alice", "1.1.1.1").refuses()) << "a new name";
+  EXPECT_TRUE(at("bob", "2.2.2.2").refuses()) << "a new address";
+  EXPECT_FALSE(at("alice", "2.2.2.2", kNow + 900).refuses()) << "all expired";
 }
 
 TEST_F(ThrottleTest, ZeroTurnsACountOff) {
