@@ -343,7 +343,7 @@ TEST_P(SqlStoreTest, FailedChecksAreSharedByEveryStore) {
 
   // Each attempt counts before its check; a success takes its failure back
   // from the address, which an IPv6 client shares with its whole /64.
-  int failed = 0;
+  int failed = 0, changed = 0;
   for (const bool succeeds : {true, true, true, true, false, false, false, false}) {
     failed += succeeds ? 0 : 1;
     const std::string address = "2001:db8:0:7::" + std::to_string(failed);
@@ -355,7 +355,7 @@ TEST_P(SqlStoreTest, FailedChecksAreSharedByEveryStore) {
     if (succeeds) {
       ASSERT_TRUE(store->look_up("alice").ok());
       store->forget_failures(attempt, limits);
-      ASSERT_TRUE(store->replace("alice", "h-newer").ok());
+      ASSERT_TRUE(store->replace("alice", "h-" + std::to_string(++changed)).ok());
     }
     store->unlock();
     ASSERT_TRUE(store->lock(5s).ok());
