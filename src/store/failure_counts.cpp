@@ -290,8 +290,9 @@ void Throttle::count_failure() {
 void Throttle::forget_name() {
   const bool name_counted =
       counts_.count(FailureCounts::Kind::kName, name_, now_, limits_.window_seconds) > 0;
+  // Only a failure this attempt counted is taken back.
   const bool address_counted =
-      !address_.empty() &&
+      by_address() &&
       counts_.count(FailureCounts::Kind::kAddress, address_, now_, limits_.window_seconds) > 0;
   if (!name_counted && !address_counted) return;
   counts_.forget(FailureCounts::Kind::kName, name_);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/address_block.h"
 #include "platform/diagnose.h"
 #include "store/dbd_params.h"
 #include "store/server_probe.h"
@@ -184,7 +185,7 @@ class SqlStore final : public UserStore {
         return true;
       }
       if (limits.max_failures_per_address <= 0 || attempt.address.empty()) return true;
-      if (!count('a', attempt.address, since, addresses)) return false;
+      if (!count('a', platform::address_block(attempt.address), since, addresses)) return false;
       refused = addresses >= limits.max_failures_per_address;
       return true;
     });
@@ -202,7 +203,7 @@ class SqlStore final : public UserStore {
       if (limits.max_failures_per_address > 0 && !attempt.address.empty() &&
           !execute("INSERT INTO larkspur_failures (kind, subject, failed_at) VALUES ('a', %s, " +
                        now + ")",
-                   hex_key(attempt.address).c_str())) {
+                   hex_key(platform::address_block(attempt.address)).c_str())) {
         return false;
       }
       const long long since = static_cast<long long>(attempt.now) - limits.window_seconds;
@@ -217,11 +218,15 @@ class SqlStore final : public UserStore {
     }
   }
 
-  void forget_failures(const Attempt& attempt, const ThrottleLimits&) override {
+  void forget_failures(const Attempt& attempt, const ThrottleLimits& limits) override {
     // Inside a transaction the forgetting is made durable with the change.
     counted("cannot forget the failed checks", [&] {
-      return execute("DELETE FROM larkspur_failures WHERE kind = 'n' AND subject = %s",
-                     hex_key(attempt.name).c_str());
+      if (!execute("DELETE FROM larkspur_failures WHERE kind = 'n' AND subject = %s",
+                   hex_key(attempt.name).c_str())) {
+        return false;
+      }
+      if (limits.max_failures_per_address <= 0 || attempt.address.empty()) return true;
+      return take_back_address(attempt);
     });
   }
 
@@ -349,6 +354,29 @@ class SqlStore final : public UserStore {
     }
     const char* text = apr_dbd_get_entry(driver_, row, 0);
     found = text ? std::atoi(text) : 0;
+    return true;
+  }
+
+  // The check was counted before it ran: a success takes its one failure
+  // back from the address. Rows have no key, so those of its second are
+  // deleted and all but one written again, alike in every dialect.
+  bool take_back_address(const Attempt& attempt) {
+    const std::string address = platform::address_block(attempt.address);
+    const std::time_t at = attempt.now;
+    int from = 0, after = 0;
+    if (!count('a', address, at - 1, from) || !count('a', address, at, after)) return false;
+    if (from - after <= 0) return true;
+    const std::string subject = hex_key(address);
+    const std::string where = " larkspur_failures WHERE kind = 'a' AND subject = %s AND failed_at = " +
+                              std::to_string(static_cast<long long>(at));
+    if (!execute("DELETE FROM" + where, subject.c_str())) return false;
+    for (int i = 1; i < from - after; ++i) {
+      if (!execute("INSERT INTO larkspur_failures (kind, subject, failed_at) VALUES ('a', %s, " +
+                       std::to_string(static_cast<long long>(at)) + ")",
+                   subject.c_str())) {
+        return false;
+      }
+    }
     return true;
   }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/address_block.h"
 #include "support/process.h"
@@ -184,6 +185,49 @@ TEST_F(ThrottleTest, NameAndAddressLimitsApartAndSuccessClearsTheName) {
   ASSERT_EQ(::stat(file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(test::read_file(file_).find("alice"), std::string::npos);
+}
+
+// An attempt is counted before its check; a check that succeeds takes its
+// failure back from the address, and only its own, whatever others counted
+// from there meanwhile or however the slots were merged.
+TEST_F(ThrottleTest, ASuccessLeavesTheAddressCountAsItWas) {
+  std::vector<int> full, later;
+  for (int i = 1; i <= static_cast<int>(FailureCounts::kMaxTimes); ++i) {
+    full.push_back(-40 + i);
+    later.push_back(i);
+  }
+  const struct {
+    const char* what;
+    std::vector<int> before;   // the address's failures, seconds from now
+    std::vector<int> between;  // others' failures from there while it was checked
+    ThrottleLimits limits;
+  } cases[] = {
+      {"none before", {}, {}, {3, 5, 900}},
+      {"earlier ones", {-100, -50}, {}, {3, 5, 900}},
+      {"one in the same second", {0}, {}, {3, 5, 900}},
+      {"others counted meanwhile", {-5}, {0, 1, 2}, {3, 5, 900}},
+      {"every slot taken, earlier ones", full, {}, {3, 100, 900}},
+      {"every slot taken, its own merged into a later one", later, {}, {3, 100, 900}},
+      {"the address not counted", {-50, 0, 5}, {}, {3, 0, 900}},
+  };
+  const auto count_of = [&](Kind kind, const char* key) {
+    return FailureCounts::parse(test::read_file(file_)).count(kind, key, kNow, 900);
+  };
+  for (const auto& c : cases) {
+    limits_ = c.limits;
+    FailureCounts prior;
+    for (const int t : c.before) prior.add(Kind::kAddress, "1.1.1.1", kNow + t);
+    prior.add(Kind::kName, "alice", kNow - 10);
+    test::write_file(file_, prior.serialize());
+    const int before = count_of(Kind::kAddress, "1.1.1.1");
+
+    at("alice", "1.1.1.1").count_failure();
+    for (const int t : c.between) at("carol", "1.1.1.1", kNow + t).count_failure();
+    at("alice", "1.1.1.1").forget_name();
+    EXPECT_EQ(count_of(Kind::kAddress, "1.1.1.1"), before + static_cast<int>(c.between.size()))
+        << c.what;
+    EXPECT_EQ(count_of(Kind::kName, "alice"), 0) << c.what;
+  }
 }
 
 TEST_F(ThrottleTest, AnIPv6ClientIsCountedByItsSlash64) {

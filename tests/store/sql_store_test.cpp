@@ -340,6 +340,30 @@ TEST_P(SqlStoreTest, FailedChecksAreSharedByEveryStore) {
   ASSERT_TRUE(store->lock(5s).ok());
   EXPECT_FALSE(store->throttled({"alice", "", now}, limits));
   store->unlock();
+
+  // Each attempt counts before its check; a success takes its failure back
+  // from the address, which an IPv6 client shares with its whole /64.
+  int failed = 0, changed = 0;
+  for (const bool succeeds : {true, true, true, true, false, false, false, false}) {
+    failed += succeeds ? 0 : 1;
+    const std::string address = "2001:db8:0:7::" + std::to_string(failed);
+    const Attempt attempt{"alice", address, now};
+    ASSERT_TRUE(store->lock(5s).ok());
+    store->count_failure(attempt, limits);
+    store->unlock();
+    ASSERT_TRUE(store->lock(5s).ok());
+    if (succeeds) {
+      ASSERT_TRUE(store->look_up("alice").ok());
+      store->forget_failures(attempt, limits);
+      ASSERT_TRUE(store->replace("alice", "h-" + std::to_string(++changed)).ok());
+    }
+    store->unlock();
+    ASSERT_TRUE(store->lock(5s).ok());
+    EXPECT_EQ(store->throttled({"frank", "2001:db8:0:7:ffff::1", now}, limits),
+              failed == limits.max_failures_per_address)
+        << failed;
+    store->unlock();
+  }
 }
 
 TEST_P(SqlStoreTest, MissingFailuresTableLosesCountsNeverTheChange) {

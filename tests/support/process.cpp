@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,7 +119,13 @@ ProcessResult run_process(const Command& command) {
   if (out_fd >= 0) close(out_fd);
   if (err_fd >= 0) close(err_fd);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  const auto micros = [](const timeval& t) {
+    return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+  };
+  result.cpu_time = micros(usage.ru_utime) + micros(usage.ru_stime);
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
@@ -169,6 +176,15 @@ void RunningProcess::close_input() {
 }
 
 void RunningProcess::signal(int signal_number) { ::kill(pid_, signal_number); }
+
+bool RunningProcess::running() {
+  if (reaped_) return false;
+  pid_t done = 0;
+  while ((done = waitpid(pid_, &status_, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  reaped_ = done == pid_;
+  return done == 0;
+}
 
 int RunningProcess::wait() {
   if (!reaped_) {

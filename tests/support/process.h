@@ -29,6 +29,7 @@ struct ProcessResult {
   bool timed_out = false;
   std::string out;
   std::string err;
+  std::chrono::microseconds cpu_time{0};  // user and system time it used
 };
 
 ProcessResult run_process(const Command& command);
@@ -48,6 +49,8 @@ class RunningProcess {
   bool send(const std::string& bytes);
   void close_input();
   void signal(int signal_number);
+  // Whether it has not ended yet (reaps it when it has).
+  bool running();
   // Waits for the end; the wait status as waitpid gives it.
   int wait();
 
