@@ -237,3 +237,8 @@ export function messageText(body) {
     .replace(/&apos;/g, "'")
     .replace(/&amp;/g, '&');
 }
+
+// The default texts of a change's outcome, after the user's name, as the
+// message pages show them.
+export const changedMessage = (user) => `${user}:changed password successfully`;
+export const incorrectMessage = (user) => `${user}:old password is incorrect`;

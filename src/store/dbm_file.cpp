@@ -54,19 +54,31 @@ int system_code(apr_status_t status, platform::Step step) {
   }
 }
 
-std::string_view not_this_type(DbmType type) {
-  switch (type) {
-    case DbmType::kDb:
-      return "not a Berkeley DB hash file, or damaged";
-    case DbmType::kGdbm:
-      return "not a GDBM file, or damaged, or held by a GDBM writer";
-    case DbmType::kSdbm:
-      return "not an SDBM file pair, or damaged";
-    case DbmType::kDefault:
-      break;
+// What each type is called by the INI file, by APR-util, and when a file
+// is not of that type.
+struct DbmTypeNames {
+  DbmType type;
+  std::string_view name;
+  const char* apr_name;
+  std::string_view not_this_type;
+};
+
+constexpr DbmTypeNames kTypeNames[] = {
+    {DbmType::kDefault, "default", "default",
+     "not a DBM file of APR-util's default type, or damaged"},
+    {DbmType::kDb, "db", "DB", "not a Berkeley DB hash file, or damaged"},
+    {DbmType::kGdbm, "gdbm", "GDBM", "not a GDBM file, or damaged, or held by a GDBM writer"},
+    {DbmType::kSdbm, "sdbm", "SDBM", "not an SDBM file pair, or damaged"},
+};
+
+const DbmTypeNames& names_of(DbmType type) {
+  for (const DbmTypeNames& names : kTypeNames) {
+    if (names.type == type) return names;
   }
-  return "not a DBM file of APR-util's default type, or damaged";
+  return kTypeNames[0];
 }
+
+std::string_view not_this_type(DbmType type) { return names_of(type).not_this_type; }
 
 apr_datum_t datum(std::string_view bytes) {
   // APR-util takes the key as non-const, but neither reads nor writes past it.
@@ -75,33 +87,9 @@ apr_datum_t datum(std::string_view bytes) {
 
 }  // namespace
 
-std::string_view dbm_type_name(DbmType type) {
-  switch (type) {
-    case DbmType::kDb:
-      return "db";
-    case DbmType::kGdbm:
-      return "gdbm";
-    case DbmType::kSdbm:
-      return "sdbm";
-    case DbmType::kDefault:
-      break;
-  }
-  return "default";
-}
+std::string_view dbm_type_name(DbmType type) { return names_of(type).name; }
 
-const char* apr_type_name(DbmType type) {
-  switch (type) {
-    case DbmType::kDb:
-      return "DB";
-    case DbmType::kGdbm:
-      return "GDBM";
-    case DbmType::kSdbm:
-      return "SDBM";
-    case DbmType::kDefault:
-      break;
-  }
-  return "default";
-}
+const char* apr_type_name(DbmType type) { return names_of(type).apr_name; }
 
 bool dbm_type_built_in(DbmType type) {
   switch (type) {

@@ -130,7 +130,7 @@ cat >"$work/use.sh" <<'SH'
 set -euo pipefail
 fail() { echo "FAIL: $*"; exit 1; }
 url=http://127.0.0.1
-errors=$1
+errors=$1 log=$2
 status() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
 for _ in $(seq 50); do curl -s -o /dev/null "$url/" && break; sleep 0.2; done
 [ "$(status "$url/cgi-bin/larkspur.cgi")" = 401 ] || fail "the form is not behind basic auth"
@@ -146,15 +146,15 @@ page=$(change first-password-1 first-password-1 Grüße-second-2)
 echo "$page" | grep -q "alice:changed password successfully" || { echo "$page"; fail "no success page"; }
 [ "$(status -u alice:Grüße-second-2 "$url/private/")" = 200 ] || fail "the new password is refused"
 [ "$(status -u alice:first-password-1 "$url/private/")" = 401 ] || fail "the old password still works"
-grep -q "\] \[127.0.0.1\]\[alice\] alice:changed password$" /var/lib/larkspur/larkspur.log ||
+grep -q "\] \[127.0.0.1\]\[alice\] alice:changed password$" "$log" ||
   fail "no log line"
 # A failure on the server's side must reach the server's error log.
-chown root:root /var/lib/larkspur/larkspur.log
-chmod 0600 /var/lib/larkspur/larkspur.log
+chown root:root "$log"
+chmod 0600 "$log"
 page=$(change Grüße-second-2 wrong-password third-password-3)
 echo "$page" | grep -q "alice:old password is incorrect" || { echo "$page"; fail "no failure page"; }
 for _ in $(seq 20); do grep -q "larkspur: cannot write the log" "$errors" && break; sleep 0.1; done
-grep -q "larkspur: cannot write the log /var/lib/larkspur/larkspur.log: Permission denied" "$errors" ||
+grep -q "larkspur: cannot write the log $log: Permission denied" "$errors" ||
   { cat "$errors"; fail "no larkspur: line in $errors"; }
 ! grep -q "third-password-3\|Grüße-second-2" "$errors" || fail "a password reached $errors"
 SH
@@ -199,10 +199,12 @@ export DEBIAN_FRONTEND=noninteractive APT_CONFIG=$work/apt.conf
 cd "$source"
 errors=/var/log/apache2/error.log
 [ "$name" != nginx ] || errors=/var/log/nginx/error.log
+log=/var/lib/larkspur/larkspur.log
+[ "$name" != package ] || log=/var/log/larkspur/larkspur.log
 echo "== the recipe"
 bash -x $work/recipe.sh <$work/typed || { echo "FAIL: a step of the recipe failed"; exit 1; }
 echo "== the site it made"
-bash $work/use.sh "\$errors"
+bash $work/use.sh "\$errors" "\$log"
 echo "== its undo"
 cd "$source"
 bash -x $work/undo.sh </dev/null || { echo "FAIL: a step of the undo failed"; exit 1; }

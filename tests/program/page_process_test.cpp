@@ -4,35 +4,17 @@
 #include <gtest/gtest.h>
 
 #include "cgi_site.h"
+#include "support/modern_page.h"
 
 namespace larkspur::test {
 namespace {
-
-const std::string kDefaultForm =
-    "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n</td></tr></table>\n"
-    "<form method=\"POST\" enctype=\"multipart/form-data\"  action=\"/cgi-bin/larkspur.cgi\">\n"
-    "<br>\n"
-    "<TABLE align=\"center\">\n"
-    "<TR>\n<TD class=\"t_text\">your name</TD>\n"
-    "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n</TR>\n"
-    "<TR>\n<TD class=\"t_text\">your old password</TD>\n"
-    "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n</TR>\n"
-    "<TR>\n<TD class=\"t_text\">your new password</TD>\n"
-    "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n</TR>\n"
-    "<TR>\n<TD class=\"t_text\">confirm new password</TD>\n"
-    "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n</TR>\n"
-    "</TABLE>\n"
-    "<br><TABLE align=\"center\">\n<TR>\n<TD>"
-    "<input type=\"submit\" name=\"chgpasswd\" value=\"Change\">\n"
-    "<input type=\"reset\" value=\"Reset\">\n"
-    "</TD>\n</TR>\n</TABLE>\n</form>\n";
 
 TEST(PageProcess, FirstVisitWithDefaults) {
   Site site;
   site.write_ini("[path]\nauth_user_file=htpasswd\n");
   ProcessResult r = site.get();
   EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(r.out, framed(kDefaultForm));
+  EXPECT_EQ(r.out, framed(form_body()));
   EXPECT_FALSE(file_exists(site.log_file()));
 }
 
@@ -50,24 +32,13 @@ TEST(PageProcess, FirstVisitWithConfiguredTexts) {
       "btn_reset = Undo\n");
   ProcessResult r = site.get();
   EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(r.out, framed("<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n"
-                          "\xC7\xEB\xD0\xDE\xB8\xC4\xC3\xDC\xC2\xEB</td></tr></table>\n"
-                          "<form method=\"POST\" enctype=\"multipart/form-data\"  "
-                          "action=\"/cgi-bin/larkspur.cgi\">\n<br>\n"
-                          "<TABLE align=\"center\">\n"
-                          "<TR>\n<TD class=\"t_text\">Login</TD>\n"
-                          "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n</TR>\n"
-                          "<TR>\n<TD class=\"t_text\">Old</TD>\n"
-                          "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n</TR>\n"
-                          "<TR>\n<TD class=\"t_text\">New</TD>\n"
-                          "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n</TR>\n"
-                          "<TR>\n<TD class=\"t_text\">Again</TD>\n"
-                          "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n</TR>\n"
-                          "</TABLE>\n"
-                          "<br><TABLE align=\"center\">\n<TR>\n<TD>"
-                          "<input type=\"submit\" name=\"chgpasswd\" value=\"Save\">\n"
-                          "<input type=\"reset\" value=\"Undo\">\n"
-                          "</TD>\n</TR>\n</TABLE>\n</form>\n",
+  EXPECT_EQ(r.out, framed(form_body({.description = "\xC7\xEB\xD0\xDE\xB8\xC4\xC3\xDC\xC2\xEB",
+                                     .your_name = "Login",
+                                     .old_password = "Old",
+                                     .new_password1 = "New",
+                                     .new_password2 = "Again",
+                                     .btn_change = "Save",
+                                     .btn_reset = "Undo"}),
                           "<i>Passwords</i>"));
 }
 
@@ -138,7 +109,7 @@ TEST(PageProcess, HelpArgumentsPrintTheHelpText) {
   }
   Command not_help = site.command(console);
   not_help.argv = {cgi_binary(), "-H"};
-  EXPECT_EQ(run_process(not_help).out, framed(kDefaultForm));
+  EXPECT_EQ(run_process(not_help).out, framed(form_body()));
 }
 
 TEST(PageProcess, ShortPostBodyEndsWithNoOutput) {
@@ -157,7 +128,7 @@ TEST(PageProcess, PostWithoutTheSubmitFieldShowsTheFormAgain) {
   Site site;
   site.write_ini("[path]\nauth_user_file=htpasswd\n");
   ProcessResult r = site.post("name=alice&op=x&p1=y&p2=y");
-  EXPECT_EQ(r.out, framed(kDefaultForm));
+  EXPECT_EQ(r.out, framed(form_body()));
 }
 
 TEST(PageProcess, SubmitFieldInTheQueryStringIsRefused) {
@@ -174,10 +145,7 @@ TEST(PageProcess, ModernLayoutFramesTheFormAndTheChange) {
   Site site;
   site.write_ini("[path]\nauth_user_file=htpasswd\n[html]\nlayout = modern\ncharset = UTF-8\n");
   const std::string head =
-      "Content-type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
-      "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\n"
-      "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
-      "form-action 'self'; frame-ancestors 'none'; base-uri 'none'\r\n\r\n"
+      "Content-type: text/html; charset=utf-8\r\n" + kModernHeaders +
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   const std::string end = "</main>\n</body>\n</html>\n";
   ProcessResult form = site.get();

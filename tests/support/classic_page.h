@@ -36,6 +36,46 @@ inline std::string linked_message(std::string_view message, std::string_view hre
          std::string(href) + "\">" + std::string(back) + "</a></td></tr></table>";
 }
 
+// The texts the form page shows; the defaults are the program's own.
+struct FormTexts {
+  std::string_view description = "";
+  std::string_view your_name = "your name";
+  std::string_view old_password = "your old password";
+  std::string_view new_password1 = "your new password";
+  std::string_view new_password2 = "confirm new password";
+  std::string_view btn_change = "Change";
+  std::string_view btn_reset = "Reset";
+};
+
+// The body of the form page, the part inside framed().
+inline std::string form_body(const FormTexts& texts = {},
+                             std::string_view action = kScriptName) {
+  // The blank before "class" is there for the name only, as on the page.
+  const auto row = [](std::string_view label, std::string_view input) {
+    return "<TR>\n<TD class=\"t_text\">" + std::string(label) + "</TD>\n<TD>" +
+           std::string(input) + "</TD>\n</TR>\n";
+  };
+  return "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n" +
+         std::string(texts.description) +
+         "</td></tr></table>\n"
+         "<form method=\"POST\" enctype=\"multipart/form-data\"  action=\"" +
+         std::string(action) +
+         "\">\n"
+         "<br>\n"
+         "<TABLE align=\"center\">\n" +
+         row(texts.your_name, "<INPUT type=\"text\" name=\"name\" class=\"t_input\">") +
+         row(texts.old_password, "<INPUT type=\"password\" name=\"op\"class=\"t_input\">") +
+         row(texts.new_password1, "<INPUT type=\"password\" name=\"p1\"class=\"t_input\">") +
+         row(texts.new_password2, "<INPUT type=\"password\" name=\"p2\"class=\"t_input\">") +
+         "</TABLE>\n"
+         "<br><TABLE align=\"center\">\n<TR>\n<TD>"
+         "<input type=\"submit\" name=\"chgpasswd\" value=\"" +
+         std::string(texts.btn_change) +
+         "\">\n"
+         "<input type=\"reset\" value=\"" +
+         std::string(texts.btn_reset) + "\">\n</TD>\n</TR>\n</TABLE>\n</form>\n";
+}
+
 inline std::string plain_message(std::string_view message) {
   return "<br><table style=\"font-family:Tahoma;\" align=\"center\"><tr><td align=\"center\">\n" +
          std::string(message) + "</td></tr></table>\n";

@@ -6,20 +6,13 @@
 #include <string>
 
 #include "cgi/request_env.h"
+#include "support/modern_page.h"
 #include "web/layout.h"
 #include "web/pages.h"
 #include "web_fixture.h"
 
 namespace larkspur::test {
 namespace {
-
-const std::string kHeaders =
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "Referrer-Policy: no-referrer\r\n"
-    "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
-    "form-action 'self'; frame-ancestors 'none'; base-uri 'none'\r\n"
-    "\r\n";
 
 const std::string kDefaultForm =
     "<form method=\"post\" enctype=\"multipart/form-data\" action=\"/cgi-bin/larkspur.cgi\">\n"
@@ -42,7 +35,7 @@ const std::string kDefaultForm =
 
 std::string modern_page(std::string_view charset, std::string_view lang, std::string_view title,
                         std::string_view body) {
-  return "Content-type: text/html; charset=" + std::string(charset) + "\r\n" + kHeaders +
+  return "Content-type: text/html; charset=" + std::string(charset) + "\r\n" + kModernHeaders +
          "<!DOCTYPE html>\n<html lang=\"" + std::string(lang) + "\">\n<head>\n<meta charset=\"" +
          std::string(charset) +
          "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"

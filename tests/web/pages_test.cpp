@@ -15,38 +15,7 @@ using PagesTest = WebTest;
 
 TEST_F(PagesTest, FormPageWithDefaults) {
   web::write_form_page(request());
-  EXPECT_EQ(
-      output(),
-      "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n</td></tr></table>\n"
-      "<form method=\"POST\" enctype=\"multipart/form-data\"  "
-      "action=\"/cgi-bin/larkspur.cgi\">\n"
-      "<br>\n"
-      "<TABLE align=\"center\">\n"
-      "<TR>\n"
-      "<TD class=\"t_text\">your name</TD>\n"
-      "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n"
-      "</TR>\n"
-      "<TR>\n"
-      "<TD class=\"t_text\">your old password</TD>\n"
-      "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n"
-      "</TR>\n"
-      "<TR>\n"
-      "<TD class=\"t_text\">your new password</TD>\n"
-      "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n"
-      "</TR>\n"
-      "<TR>\n"
-      "<TD class=\"t_text\">confirm new password</TD>\n"
-      "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n"
-      "</TR>\n"
-      "</TABLE>\n"
-      "<br><TABLE align=\"center\">\n"
-      "<TR>\n"
-      "<TD><input type=\"submit\" name=\"chgpasswd\" value=\"Change\">\n"
-      "<input type=\"reset\" value=\"Reset\">\n"
-      "</TD>\n"
-      "</TR>\n"
-      "</TABLE>\n"
-      "</form>\n");
+  EXPECT_EQ(output(), form_body());
 }
 
 TEST_F(PagesTest, FormPageWithConfiguredTextsWritesThemUnescaped) {
@@ -60,38 +29,14 @@ TEST_F(PagesTest, FormPageWithConfiguredTextsWritesThemUnescaped) {
   set_ini("html", "back", "ignored here");
   cgi::request_env().SCRIPT_NAME = "/cgi-bin/a\"b<c&d.cgi";
   web::write_form_page(request());
-  EXPECT_EQ(output(),
-            "<table align=\"center\"><tr><td align=\"center\" class=\"t_text\">\n"
-            "<b>Change</b> it & go</td></tr></table>\n"
-            "<form method=\"POST\" enctype=\"multipart/form-data\"  "
-            "action=\"/cgi-bin/a&#34;b<c&d.cgi\">\n"
-            "<br>\n"
-            "<TABLE align=\"center\">\n"
-            "<TR>\n"
-            "<TD class=\"t_text\">\xD3\xC3\xBB\xA7\xC3\xFB</TD>\n"
-            "<TD><INPUT type=\"text\" name=\"name\" class=\"t_input\"></TD>\n"
-            "</TR>\n"
-            "<TR>\n"
-            "<TD class=\"t_text\">old</TD>\n"
-            "<TD><INPUT type=\"password\" name=\"op\"class=\"t_input\"></TD>\n"
-            "</TR>\n"
-            "<TR>\n"
-            "<TD class=\"t_text\">new</TD>\n"
-            "<TD><INPUT type=\"password\" name=\"p1\"class=\"t_input\"></TD>\n"
-            "</TR>\n"
-            "<TR>\n"
-            "<TD class=\"t_text\">again</TD>\n"
-            "<TD><INPUT type=\"password\" name=\"p2\"class=\"t_input\"></TD>\n"
-            "</TR>\n"
-            "</TABLE>\n"
-            "<br><TABLE align=\"center\">\n"
-            "<TR>\n"
-            "<TD><input type=\"submit\" name=\"chgpasswd\" value=\"Go \"now\"\">\n"
-            "<input type=\"reset\" value=\"Clear\">\n"
-            "</TD>\n"
-            "</TR>\n"
-            "</TABLE>\n"
-            "</form>\n");
+  EXPECT_EQ(output(), form_body({.description = "<b>Change</b> it & go",
+                                  .your_name = "\xD3\xC3\xBB\xA7\xC3\xFB",
+                                  .old_password = "old",
+                                  .new_password1 = "new",
+                                  .new_password2 = "again",
+                                  .btn_change = "Go \"now\"",
+                                  .btn_reset = "Clear"},
+                                 "/cgi-bin/a&#34;b<c&d.cgi"));
 }
 
 TEST_F(PagesTest, FormPageWithoutScriptNameHasEmptyAction) {
