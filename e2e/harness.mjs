@@ -12,6 +12,8 @@ import { fileURLToPath } from 'node:url';
 const CGI = process.env.LARKSPUR_CGI;
 const APACHE = process.env.APACHE2 || '/usr/sbin/apache2';
 const HTPASSWD = process.env.HTPASSWD || 'htpasswd';
+const HTDBM = process.env.HTDBM || 'htdbm';
+const HTDBM_TYPES = { db: 'DB', gdbm: 'GDBM', sdbm: 'SDBM' };
 const SITE_SCRIPT = fileURLToPath(new URL('../scripts/lib/apache-site.sh', import.meta.url));
 export const ARTIFACTS = fileURLToPath(new URL('./artifacts/', import.meta.url));
 
@@ -74,8 +76,9 @@ async function waitReady(child, url) {
 }
 
 class Site {
-  constructor(root, dir, port, child) {
+  constructor(root, dir, port, child, dbm) {
     this.root = root;
+    this.dbm = dbm;
     this.dir = dir;
     this.port = port;
     this.child = child;
@@ -83,6 +86,7 @@ class Site {
     this.cgiUrl = `${this.base}/cgi-bin/larkspur.cgi`;
     this.privateUrl = `${this.base}/private/`;
     this.authFile = join(dir, 'data', 'htpasswd');
+    this.dbmFile = join(dir, 'data', 'users');
     this.logFile = join(dir, 'data', 'larkspur.log');
     this.iniFile = join(dir, 'cgi-bin', 'larkspur.cgi.ini');
     this.errorLog = join(dir, 'logs', 'error.log');
@@ -91,6 +95,23 @@ class Site {
   // `scheme` is htpasswd's flag for the hash: -m (Apache MD5), -B, -2, -5.
   addUser(user, password, scheme = '-m') {
     execFileSync(HTPASSWD, ['-b', scheme, this.authFile, user, password], { stdio: 'pipe' });
+  }
+
+  // A user of the DBM file (a site started with `dbm`), made by htdbm;
+  // `rest` (groups, a comment) follows the hash. The file is then given to
+  // the owner of data/, as the site script gives the AuthUserFile.
+  addDbmUser(user, password, rest = '') {
+    const create = existsSync(this.dbmFile) || existsSync(`${this.dbmFile}.pag`) ? '' : 'c';
+    execFileSync(HTDBM, ['-T', HTDBM_TYPES[this.dbm], `-b${create}t`, this.dbmFile, user, password,
+      rest], { stdio: 'pipe' });
+    const files = [this.dbmFile, `${this.dbmFile}.pag`, `${this.dbmFile}.dir`].filter(existsSync);
+    execFileSync('chown', [`--reference=${join(this.dir, 'data')}`, ...files]);
+  }
+
+  // htdbm's own check of the DBM file's hash.
+  dbmVerifies(user, password) {
+    return spawnSync(HTDBM, ['-T', HTDBM_TYPES[this.dbm], '-vb', this.dbmFile, user, password],
+      { stdio: 'pipe' }).status === 0;
   }
 
   // htpasswd's own check of the stored hash.
@@ -164,8 +185,9 @@ function siteBase() {
 }
 
 // A fresh site with its own Apache, stopped and removed when test `t` ends.
-// `charset` goes into [html] when given; `layout: 'modern'` too.
-export async function startSite(t, { minLength = 4, charset, layout, setup = [] } = {}) {
+// `charset` goes into [html] when given; `layout: 'modern'` too; `dbm` (a
+// type) keeps the users in a DBM file that Apache reads too.
+export async function startSite(t, { minLength = 4, charset, layout, dbm, setup = [] } = {}) {
   if (!CGI) throw new Error('LARKSPUR_CGI must name the built larkspur.cgi');
   const root = mkdtempSync(join(siteBase(), 'larkspur-e2e-'));
   // Apache's children and the CGI run as www-data when we are root.
@@ -180,12 +202,13 @@ export async function startSite(t, { minLength = 4, charset, layout, setup = [] 
       const args = [SITE_SCRIPT, '--cgi', CGI, '--port', String(port), '--min-length', String(minLength)];
       if (charset) args.push('--charset', charset);
       if (layout) args.push('--layout', layout);
+      if (dbm) args.push('--dbm', dbm);
       for (const line of setup) args.push('--setup', line);
       execFileSync('bash', [...args, dir], { stdio: 'pipe' });
       const child = spawn('bash', ['-c', RUNNER, 'apache-runner', APACHE, join(dir, 'httpd.conf'),
         String(process.pid)], { stdio: ['ignore', 'inherit', 'inherit'] });
       running.add(child);
-      candidate = new Site(root, dir, port, child);
+      candidate = new Site(root, dir, port, child, dbm);
       if (await waitReady(child, `${candidate.base}/`)) site = candidate;
       else await candidate.stop();
     }

@@ -6,11 +6,14 @@
 #
 #   scripts/lib/apache-site.sh --cgi PROGRAM --port PORT [--min-length N]
 #                              [--charset NAME] [--layout classic|modern]
-#                              [--hash SCHEME] DIR
+#                              [--hash SCHEME] [--dbm TYPE] DIR
 #
 # --layout modern (the demo's) writes layout = modern into the INI file;
 # classic, the default, leaves the key out. Without --hash new passwords get
-# Apache MD5 hashes, as they always have.
+# Apache MD5 hashes, as they always have. --dbm db|gdbm|sdbm keeps the users
+# in the DBM file DIR/data/users instead (the caller makes it with htdbm):
+# private/ then logs in through mod_authn_dbm and admits only the DBM group
+# "staff" through mod_authz_dbm.
 #
 # DIR/httpd.conf      start with: apache2 -f DIR/httpd.conf -DFOREGROUND
 # DIR/htdocs/         document root; private/ needs a login from the AuthUserFile
@@ -26,11 +29,11 @@ set -euo pipefail
 
 usage() {
   echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME]" \
-    "[--layout classic|modern] [--hash SCHEME] [--setup 'KEY = VALUE']... DIR" >&2
+    "[--layout classic|modern] [--hash SCHEME] [--dbm TYPE] [--setup 'KEY = VALUE']... DIR" >&2
   exit 2
 }
 
-cgi='' port='' min_length=4 charset='' layout=classic hash='' dir= setup=()
+cgi='' port='' min_length=4 charset='' layout=classic hash='' dbm='' dir= setup=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --cgi) cgi=${2:-}; shift 2 || usage ;;
@@ -39,6 +42,7 @@ while [ $# -gt 0 ]; do
     --charset) charset=${2:-}; shift 2 || usage ;;
     --layout) layout=${2:-}; shift 2 || usage ;;
     --hash) hash=${2:-}; shift 2 || usage ;;
+    --dbm) dbm=${2:-}; shift 2 || usage ;;
     --setup) setup+=("${2:-}"); shift 2 || usage ;;
     -*) usage ;;
     *) [ -z "$dir" ] || usage; dir=$1; shift ;;
@@ -47,6 +51,8 @@ done
 [ -n "$cgi" ] && [ -n "$port" ] && [ -n "$dir" ] || usage
 [[ "$port" =~ ^[0-9]+$ ]] || { echo "apache-site: bad port: $port" >&2; exit 2; }
 case "$layout" in classic|modern) ;; *) echo "apache-site: bad layout: $layout" >&2; exit 2 ;; esac
+case "$dbm" in '') ;; db) dbm_type=DB ;; gdbm) dbm_type=GDBM ;; sdbm) dbm_type=SDBM ;;
+  *) echo "apache-site: bad DBM type: $dbm" >&2; exit 2 ;; esac
 [ -x "$cgi" ] || { echo "apache-site: no program at $cgi" >&2; exit 1; }
 
 modules=${APACHE_MODULES:-/usr/lib/apache2/modules}
@@ -82,6 +88,8 @@ failure_window = 900
 INI
 [ -z "$hash" ] || echo "hash = $hash" >>"$dir/cgi-bin/larkspur.cgi.ini"
 for line in ${setup[@]+"${setup[@]}"}; do echo "$line" >>"$dir/cgi-bin/larkspur.cgi.ini"; done
+[ -z "$dbm" ] || printf '[dbm]\nfile = %s\ntype = %s\n' "$dir/data/users" "$dbm" \
+  >>"$dir/cgi-bin/larkspur.cgi.ini"
 cat >>"$dir/cgi-bin/larkspur.cgi.ini" <<INI
 [html]
 title = Change your password
@@ -107,6 +115,21 @@ cat >"$dir/htdocs/private/index.html" <<'HTML'
 <p><a href="/cgi-bin/larkspur.cgi">Change your password</a></p></body></html>
 HTML
 chmod 0644 "$dir/htdocs/index.html" "$dir/htdocs/private/index.html"
+
+dbm_modules=
+private_lines="  AuthBasicProvider file
+  AuthUserFile \"$auth_file\"
+  Require valid-user"
+if [ -n "$dbm" ]; then
+  dbm_modules="LoadModule authn_dbm_module $modules/mod_authn_dbm.so
+LoadModule authz_dbm_module $modules/mod_authz_dbm.so"
+  private_lines="  AuthBasicProvider dbm
+  AuthDBMType $dbm_type
+  AuthDBMUserFile \"$dir/data/users\"
+  AuthDBMGroupFile \"$dir/data/users\"
+  AuthzDBMType $dbm_type
+  Require dbm-group staff"
+fi
 
 user_lines=
 if [ "$(id -u)" = 0 ]; then
@@ -140,6 +163,7 @@ LoadModule cgid_module $modules/mod_cgid.so
 LoadModule alias_module $modules/mod_alias.so
 LoadModule auth_basic_module $modules/mod_auth_basic.so
 LoadModule authn_file_module $modules/mod_authn_file.so
+$dbm_modules
 LoadModule authn_core_module $modules/mod_authn_core.so
 LoadModule authz_user_module $modules/mod_authz_user.so
 LoadModule authz_core_module $modules/mod_authz_core.so
@@ -173,9 +197,7 @@ DocumentRoot "$dir/htdocs"
 <Directory "$dir/htdocs/private">
   AuthType Basic
   AuthName "Larkspur demo"
-  AuthBasicProvider file
-  AuthUserFile "$auth_file"
-  Require valid-user
+$private_lines
 </Directory>
 
 ScriptAlias /cgi-bin/ "$dir/cgi-bin/"

@@ -4,6 +4,7 @@
 // (syscall_filter_compiler.cpp); any other call ends the process at once.
 #pragma once
 
+#include <fcntl.h>
 #include <seccomp.h>
 
 namespace larkspur::platform::linux_confine {
@@ -18,6 +19,7 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(copy_file_range),  // its unchanged ranges, file to file
     SCMP_SYS(write),            // the page; uploads; the log line; the new AuthUserFile's
                                 // changed pieces; the failure counts
+    SCMP_SYS(pwrite64),         // Berkeley DB writes the changed pages of a DBM file's copy
     SCMP_SYS(writev),           // diagnostic lines, each in one call
     SCMP_SYS(openat),           // the AuthUserFile, its temporary file, the lock, the counts
     SCMP_SYS(memfd_create),     // uploads, in memory
@@ -29,6 +31,8 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(fchown),           // ... and its owner and group
     SCMP_SYS(sync_file_range),  // the new AuthUserFile's writing to disk, started piece by piece
     SCMP_SYS(fsync),            // the new AuthUserFile, then its directory, reach the disk
+    SCMP_SYS(fdatasync),        // Berkeley DB syncs a DBM file's copy when it is closed
+    SCMP_SYS(msync),            // GDBM writes its mapped pages of a DBM file's copy
     SCMP_SYS(rename),           // the new AuthUserFile replaces the old one
     SCMP_SYS(unlink),           // a temporary file that did not become the AuthUserFile
     SCMP_SYS(flock),            // the update lock
@@ -36,16 +40,25 @@ inline constexpr int kAllowedSyscalls[] = {
     SCMP_SYS(clock_gettime),    // the lock's deadline and the log's time where there is no vDSO
     SCMP_SYS(getrandom),        // salts
     SCMP_SYS(getcwd),           // the INI file's full name in a diagnostic line
+    SCMP_SYS(getpid),           // Berkeley DB names its lockers after the process
     SCMP_SYS(brk),              // the heap
     SCMP_SYS(munmap),           // large blocks given back
     SCMP_SYS(futex),            // the C++ runtime's guards of one-time initialisation
     SCMP_SYS(exit_group),       // the end
+    // Berkeley DB counts the CPUs it may use (the files under /sys and /proc
+    // that would tell are out of reach).
+    SCMP_SYS(sched_getaffinity),
 };
+
+// fcntl only to read or set close-on-exec, as APR-util and the DBM
+// libraries do on the files they open: never to duplicate descriptors, change
+// a file's flags or send signals.
+inline constexpr int kAllowedFcntlCommands[] = {F_GETFD, F_SETFD};
 
 // Allowed only without PROT_EXEC in their third argument: memory, but never
 // memory that runs, so that injected code cannot be made executable.
 inline constexpr int kAllowedUnlessExecutable[] = {
-    SCMP_SYS(mmap),      // large blocks
+    SCMP_SYS(mmap),      // large blocks; GDBM maps a DBM file's copy
     SCMP_SYS(mprotect),  // the allocator's own use
 };
 

@@ -16,12 +16,19 @@
 
 namespace {
 
+using larkspur::platform::linux_confine::kAllowedFcntlCommands;
 using larkspur::platform::linux_confine::kAllowedSyscalls;
 using larkspur::platform::linux_confine::kAllowedUnlessExecutable;
 
 bool add_rules(scmp_filter_ctx filter) {
   for (const int call : kAllowedSyscalls) {
     if (::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) != 0) return false;
+  }
+  for (const int command : kAllowedFcntlCommands) {
+    const scmp_arg_cmp is_command{1, SCMP_CMP_EQ, static_cast<scmp_datum_t>(command), 0};
+    if (::seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 1, &is_command) != 0) {
+      return false;
+    }
   }
   const scmp_arg_cmp not_executable{2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
   for (const int call : kAllowedUnlessExecutable) {

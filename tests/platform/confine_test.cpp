@@ -279,6 +279,8 @@ TEST(Confine, ForbiddenCallsKillTheProcess) {
       },
       [] { return ::socket(AF_INET, SOCK_STREAM, 0) < 0 ? errno : 0; },
       [&] { return ::mkdir(layout.path("store/d").c_str(), 0700) == 0 ? 0 : errno; },
+      // fcntl only for close-on-exec: no signals sent on a descriptor's events.
+      [] { return ::fcntl(0, F_SETOWN, 1) < 0 ? errno : 0; },
       // Injected code cannot be given memory to run in.
       [] {
         return ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) ==

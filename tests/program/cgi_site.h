@@ -58,6 +58,16 @@ inline bool htpasswd_verifies(const std::string& file, const std::string& user,
   return run_htpasswd({"htpasswd", "-vb", file, user, password}).exit_status == 0;
 }
 
+// htdbm -T type args... on a DBM file; passwords on its command line, as
+// only a test may.
+inline ProcessResult run_htdbm(const std::string& type, const std::vector<std::string>& args) {
+  Command command;
+  command.program = "/usr/bin/htdbm";
+  command.argv = {"htdbm", "-T", type};
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  return run_process(command);
+}
+
 class Site {
  public:
   std::string ini_file() const { return root_.file("larkspur.cgi.ini"); }

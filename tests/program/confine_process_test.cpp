@@ -99,6 +99,31 @@ TEST_F(ConfineProcess, ChangesAPasswordInALargeFile) {
   EXPECT_EQ(read_file(site_.auth_file()).size(), users.size());
 }
 
+// A change of a DBM file made by htdbm, of every type, confined: the
+// type's module is loaded before, and its writes are allowed after.
+TEST_F(ConfineProcess, ChangesADbmFileOfEachType) {
+  const std::vector<std::string> trace = {"-e", "trace=landlock_restrict_self,seccomp"};
+  for (const char* type : {"DB", "GDBM", "SDBM"}) {
+    SCOPED_TRACE(type);
+    const std::string users = site_.file(std::string("users-") + type);
+    ASSERT_EQ(run_htdbm(type, {"-cb", users, "alice", "old-secret"}).exit_status, 0);
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(run_htdbm(type, {"-b", users, "user" + std::to_string(i), "pw"}).exit_status, 0);
+    }
+    site_.write_ini("[path]\nlog_file=activity.log\n[dbm]\nfile=" + users + "\ntype=" + type +
+                    "\n");
+    const ProcessResult r = traced(change_request(), trace);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, framed(plain_message("alice:changed password successfully")));
+    const std::string strace = read_file(trace_file());
+    EXPECT_NE(strace.find("landlock_restrict_self("), std::string::npos) << strace;
+    EXPECT_EQ(strace.find("SECCOMP_SET_MODE_FILTER") != std::string::npos,
+              platform::confine_filters_syscalls());
+    EXPECT_EQ(run_htdbm(type, {"-vb", users, "alice", "new-secret"}).exit_status, 0);
+  }
+}
+
 // A kernel without Landlock, or one that refuses the filter: the request is
 // answered as ever, and the error log gets one line.
 TEST_F(ConfineProcess, WithoutConfinementTheRequestIsAnsweredAndOneLineSaysSo) {
