@@ -35,10 +35,29 @@ Status FileStore::lock(std::chrono::milliseconds timeout) {
   if (const Status waited = lock_.wait(timeout); !waited) {
     return platform::fixed_error(Step::kWait, lock_name, "was not free within 5 seconds");
   }
+  locked_ = true;
   return {};
 }
 
 Result<std::string> FileStore::look_up(std::string_view user) {
+  if (!locked_) {
+    // Read without the lock, the file is closed again at once: Windows
+    // will not replace a file that another process holds open, so a
+    // reader must not stand in a change's way. There, the read itself
+    // takes the lock for its moment (never for a hash computation).
+    const bool hold = platform::kReplaceNeedsTargetClosed;
+    if (hold) {
+      if (const Status locked = lock(std::chrono::milliseconds(5000)); !locked) return locked.error();
+    }
+    Result<std::string> found = read_hash(user);
+    file_ = passwd::PasswordFile{};
+    if (hold) unlock();
+    return found;
+  }
+  return read_hash(user);
+}
+
+Result<std::string> FileStore::read_hash(std::string_view user) {
   if (const Status loaded = file_.load(path_); !loaded) {
     return as_store_error(loaded.error(), Step::kRead, describe());
   }
@@ -60,7 +79,10 @@ Status FileStore::replace(std::string_view user, std::string_view hash) {
   return {};
 }
 
-void FileStore::unlock() noexcept { lock_.release(); }
+void FileStore::unlock() noexcept {
+  lock_.release();
+  locked_ = false;
+}
 
 Throttle& FileStore::throttle(const Attempt& attempt, const ThrottleLimits& limits) {
   if (!throttle_) throttle_.emplace(path_, attempt.name, attempt.address, limits, attempt.now);

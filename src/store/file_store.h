@@ -31,6 +31,7 @@ class FileStore final : public UserStore {
 
  private:
   Throttle& throttle(const Attempt& attempt, const ThrottleLimits& limits);
+  Result<std::string> read_hash(std::string_view user);
 
   std::string path_;
   platform::UpdateLock lock_;
@@ -38,6 +39,7 @@ class FileStore final : public UserStore {
   passwd::UserRecords records_;
   std::string records_user_;
   std::optional<Throttle> throttle_;
+  bool locked_ = false;
 };
 
 }  // namespace larkspur::store

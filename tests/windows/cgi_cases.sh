@@ -258,7 +258,7 @@ case $case_name in
     ) > body.fifo 2>/dev/null &
     writer=$!
     env GATEWAY_INTERFACE=CGI/1.1 REQUEST_METHOD=POST SCRIPT_NAME="$script" \
-      CONTENT_TYPE="multipart/form-data; boundary=$boundary" CONTENT_LENGTH=10000000 \
+      CONTENT_TYPE="multipart/form-data; boundary=$boundary" CONTENT_LENGTH=1000000 \
       "$WINE_RUN" "$LARKSPUR_EXE" < body.fifo > killed.out &
     program=$!
     for _ in $(seq 100); do [ "$(temp_files)" != "$before" ] && break; sleep 0.1; done
