@@ -18,6 +18,9 @@ namespace larkspur::store {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A read outside the lock waits no longer than a lock would.
+constexpr auto kUnlockedBound = std::chrono::seconds(5);
 using platform::Error;
 using platform::fixed_error;
 using platform::Step;
@@ -78,7 +81,7 @@ class SqlStore final : public UserStore {
  public:
   SqlStore(DbdSettings settings, Kind kind, const apr_dbd_driver_t* driver)
       : settings_(std::move(settings)), kind_(kind), driver_(driver) {}
-  ~SqlStore() override { unlock(); }
+  ~SqlStore() override { disconnect(); }
   SqlStore(const SqlStore&) = delete;
   SqlStore& operator=(const SqlStore&) = delete;
 
@@ -89,11 +92,7 @@ class SqlStore final : public UserStore {
   Status lock(std::chrono::milliseconds timeout) override {
     unlock();
     deadline_ = Clock::now() + timeout;
-    if (Status reached = connect(); !reached) return reached;
-    if (Status set = set_up_session(); !set) {
-      unlock();
-      return set;
-    }
+    if (Status set = open_session(); !set) return set;
     const char* begin = kind_ == Kind::kSqlite  ? "BEGIN IMMEDIATE"
                         : kind_ == Kind::kMysql ? "START TRANSACTION"
                                                 : "BEGIN";
@@ -101,7 +100,7 @@ class SqlStore final : public UserStore {
       // SQLITE_BUSY, SQLITE_LOCKED: another change holds the file.
       const Step step = kind_ == Kind::kSqlite && (rv == 5 || rv == 6) ? Step::kWait : Step::kConnect;
       Error error = driver_error(step, rv, "cannot begin a transaction");
-      unlock();
+      disconnect();
       return error;
     }
     in_transaction_ = true;
@@ -116,18 +115,31 @@ class SqlStore final : public UserStore {
     update_statement_ = user_statement_ ? prepare(settings_.update_query) : nullptr;
     if (!update_statement_) {
       Error error = driver_error(Step::kQuery, 1, "cannot prepare the statements");
-      unlock();
+      disconnect();
       return error;
     }
     return {};
   }
 
   Result<std::string> look_up(std::string_view user) override {
-    if (!in_transaction_) return fixed_error(Step::kQuery, describe(), "not locked");
+    apr_dbd_prepared_t* statement = user_statement_;
+    if (!in_transaction_) {
+      // Outside the lock: a plain read of what is committed, on the
+      // connection the lock left open or a new one, bounded as a lock is.
+      if (!handle_) {
+        deadline_ = Clock::now() + kUnlockedBound;
+        if (Status set = open_session(); !set) return set.error();
+      }
+      if (!plain_user_statement_) plain_user_statement_ = prepare(settings_.user_query);
+      if (!plain_user_statement_) {
+        return driver_error(Step::kQuery, 1, "cannot prepare the user query");
+      }
+      statement = plain_user_statement_;
+    }
     const std::string name(user);
     apr_dbd_results_t* results = nullptr;
     if (const int rv = apr_dbd_pvselect(driver_, statements_.get(), handle_, &results,
-                                        user_statement_, 1, name.c_str(), nullptr);
+                                        statement, 1, name.c_str(), nullptr);
         rv != 0) {
       return driver_error(Step::kQuery, rv, "the user query failed");
     }
@@ -162,14 +174,11 @@ class SqlStore final : public UserStore {
     return {};
   }
 
+  // The connection stays open for the next hold of the lock and the reads
+  // between: a request connects once.
   void unlock() noexcept override {
     if (!handle_) return;
     roll_back();
-    // Statements first: SQLite will not close a connection that has some.
-    statements_.reset();
-    apr_dbd_close(driver_, handle_);
-    handle_ = nullptr;
-    connection_.reset();
     user_statement_ = update_statement_ = nullptr;
   }
 
@@ -226,6 +235,29 @@ class SqlStore final : public UserStore {
   }
 
  private:
+  // Connects unless connected, and bounds the waits by deadline_.
+  Status open_session() {
+    if (!handle_) {
+      if (Status reached = connect(); !reached) return reached;
+    }
+    if (Status set = set_up_session(); !set) {
+      disconnect();
+      return set;
+    }
+    return {};
+  }
+
+  void disconnect() noexcept {
+    if (!handle_) return;
+    roll_back();
+    // Statements first: SQLite will not close a connection that has some.
+    statements_.reset();
+    apr_dbd_close(driver_, handle_);
+    handle_ = nullptr;
+    connection_.reset();
+    user_statement_ = update_statement_ = plain_user_statement_ = nullptr;
+  }
+
   Status connect() {
     if (kind_ == Kind::kSqlite) {
       // The driver would make an empty database of a mistyped path.
@@ -397,6 +429,7 @@ class SqlStore final : public UserStore {
   apr_dbd_t* handle_ = nullptr;
   apr_dbd_prepared_t* user_statement_ = nullptr;
   apr_dbd_prepared_t* update_statement_ = nullptr;
+  apr_dbd_prepared_t* plain_user_statement_ = nullptr;  // the user query, for reads outside the lock
   bool in_transaction_ = false;
   int statement_count_ = 0;
   Clock::time_point deadline_{};
