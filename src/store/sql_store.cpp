@@ -226,11 +226,27 @@ class SqlStore final : public UserStore {
     }
   }
 
-  void forget_failures(const Attempt& attempt, const ThrottleLimits&) override {
+  void forget_failures(const Attempt& attempt, const ThrottleLimits& limits) override {
     // Inside a transaction the forgetting is made durable with the change.
     counted("cannot forget the failed checks", [&] {
-      return execute("DELETE FROM larkspur_failures WHERE kind = 'n' AND subject = %s",
-                     hex_key(attempt.name).c_str());
+      if (!execute("DELETE FROM larkspur_failures WHERE kind = 'n' AND subject = %s",
+                   hex_key(attempt.name).c_str())) {
+        return false;
+      }
+      if (limits.max_failures_per_address <= 0 || attempt.address.empty()) return true;
+      // The one failure this attempt counted for its address, and no other
+      // of the same second: each driver's way of deleting one row.
+      const std::string one = "kind = 'a' AND subject = %s AND failed_at = " +
+                              std::to_string(static_cast<long long>(attempt.now));
+      const std::string statement =
+          kind_ == Kind::kMysql
+              ? "DELETE FROM larkspur_failures WHERE " + one + " LIMIT 1"
+          : kind_ == Kind::kPgsql
+              ? "DELETE FROM larkspur_failures WHERE ctid = (SELECT ctid FROM larkspur_failures "
+                "WHERE " + one + " LIMIT 1)"
+              : "DELETE FROM larkspur_failures WHERE rowid = (SELECT rowid FROM larkspur_failures "
+                "WHERE " + one + " LIMIT 1)";
+      return execute(statement, hex_key(attempt.address).c_str());
     });
   }
 

@@ -272,16 +272,26 @@ TEST_P(SqlStoreTest, FailedChecksAreSharedByEveryStore) {
     EXPECT_EQ(store->throttled({s.name, s.address, s.at}, limits), s.refused);
     store->unlock();
   }
-  // A change forgets the name's failures with it.
+  // A change forgets the name's failures with it, and takes back from the
+  // address the one failure its own attempt counted (192.0.2.3 has 1 + 3).
   std::unique_ptr<UserStore> store = db_.store(db_.settings());
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(store->lock(5s).ok());
+    store->count_failure({"erin", "192.0.2.3", now}, limits);
+    store->unlock();
+  }
   ASSERT_TRUE(store->lock(5s).ok());
+  EXPECT_TRUE(store->throttled({"frank", "192.0.2.3", now}, limits));
   ASSERT_TRUE(store->look_up("alice").ok());
   store->forget_failures({"alice", "192.0.2.3", now}, limits);
   ASSERT_TRUE(store->replace("alice", "h-new").ok());
   store->unlock();
   ASSERT_TRUE(store->lock(5s).ok());
   EXPECT_FALSE(store->throttled({"alice", "", now}, limits));
+  EXPECT_FALSE(store->throttled({"frank", "192.0.2.3", now}, limits));
   store->unlock();
+  EXPECT_EQ(db_.sql("SELECT COUNT(*) FROM larkspur_failures WHERE subject = '3139322e302e322e33'"),
+            "3\n");
 }
 
 TEST_P(SqlStoreTest, MissingFailuresTableLosesCountsNeverTheChange) {
