@@ -61,6 +61,7 @@ body() { printf 'name=%s&op=%s&p1=%s&p2=%s&chgpasswd=Change' "$1" "$2" "$3" "$3"
 change() {
   local b
   b=$(body "$2" "$3" "$4")
+  rm -f "$5"
   (cd "$1" && printf '%s' "$b" | CONTENT_LENGTH=${#b} TMPDIR=$work/tmp REQUEST_METHOD=POST \
     SCRIPT_NAME=/cgi-bin/larkspur.cgi REMOTE_ADDR=127.0.0.$((RANDOM % 250 + 1)) \
     CONTENT_TYPE=application/x-www-form-urlencoded "$timer" "$5" "$cgi" >"$5.out" 2>"$5.err")
@@ -68,10 +69,13 @@ change() {
 }
 
 ini() { # dir driver params table
-  printf '[path]\nlog_file=%s/activity.log\n[setup]\npassword_min_length=1\n' "$1" >"$1/larkspur.cgi.ini"
-  [ "$2" = file ] && { printf 'auth_user_file=%s/users\n' "$1" >>"$1/larkspur.cgi.ini"; return; }
-  printf '[dbd]\ndriver=%s\nparams=%s\nuser_query=SELECT password FROM %s WHERE "user" = %%s\nupdate_query=UPDATE %s SET password = %%s WHERE "user" = %%s\n' \
-    "$2" "$3" "$4" "$4" >>"$1/larkspur.cgi.ini"
+  {
+    printf '[path]\nlog_file=%s/activity.log\n' "$1"
+    [ "$2" != file ] || printf 'auth_user_file=%s/users\n' "$1"
+    printf '[setup]\npassword_min_length=1\n'
+    [ "$2" = file ] || printf '[dbd]\ndriver=%s\nparams=%s\nuser_query=SELECT password FROM %s WHERE "user" = %%s\nupdate_query=UPDATE %s SET password = %%s WHERE "user" = %%s\n' \
+      "$2" "$3" "$4" "$4"
+  } >"$1/larkspur.cgi.ini"
 }
 
 # The users user0000000 .. of one size in each store, all with the old hash.
@@ -122,6 +126,12 @@ for store in sqlite pgsql; do
   for job in $(jobs -p); do wait "$job" && ok=$((ok + 1)); done
   burst_ms[$store]=$(( ($(date +%s%N) - start) / 1000000 ))
   burst_ok[$store]=$ok
+  # What the ones that did not change were told, and why.
+  for k in $(seq 0 99); do
+    grep -q 'changed password successfully' "$work/b$store$k.out" && continue
+    echo "$store: $(sed -n 's/.*\(Server error[^<]*\|[a-z0-9]*:[a-z ]*\)<.*/\1/p' "$work/b$store$k.out" |
+      head -n1) $(head -c 200 "$work/b$store$k.err")"
+  done | sort | uniq -c >"$work/burst-$store"
 done
 
 # median p90 max (ms) and the largest peak RSS (MiB) of one store and size.
@@ -162,6 +172,7 @@ missed=0
   echo "100 simultaneous changes of distinct users at $burst users:"
   for store in sqlite pgsql; do
     echo "- $store: ${burst_ok[$store]} of 100 changed, all done in ${burst_ms[$store]} ms"
+    sed 's/^/    /' "$work/burst-$store"
     [ "${burst_ok[$store]}" = 100 ] || missed=1
   done
 } >"$table"

@@ -63,6 +63,7 @@ inline constexpr int kDatabaseClientSyscalls[] = {
     SCMP_SYS(fcntl),         // non-blocking sockets; SQLite's file locks
     SCMP_SYS(pwrite64),      // SQLite's pages and journal
     SCMP_SYS(fdatasync),     // ... made durable
+    SCMP_SYS(pselect6),      // APR-util's SQLite driver pausing before it tries a busy file again
     SCMP_SYS(geteuid),       // libpq's and SQLite's owner checks
     SCMP_SYS(getpid),        // SQLite notices a fork
     SCMP_SYS(rt_sigaction),  // the MariaDB client ignores SIGPIPE

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <regex>
 
 #include "cgi_site.h"
@@ -132,6 +133,35 @@ TEST_P(SqlProcess, EachOutcomeOfAChange) {
     } else {
       EXPECT_EQ(after, before);
     }
+  }
+}
+
+// Changes at the same moment, confined: SQLite's busy file is tried again
+// after a pause, the servers' rows wait for each other; every change lands.
+TEST_P(SqlProcess, SimultaneousChangesAllLand) {
+  fill();
+  configure({});
+  constexpr int kUsers = 12;
+  std::string users;
+  for (int i = 0; i < kUsers; ++i) {
+    const std::string line = htpasswd_line("u" + std::to_string(i), kOld);
+    users += "INSERT INTO authn VALUES ('u" + std::to_string(i) + "', '" +
+             line.substr(line.find(':') + 1) + "');";
+  }
+  db_.sql(users);
+  std::vector<std::future<ProcessResult>> changes;
+  for (int i = 0; i < kUsers; ++i) {
+    changes.push_back(std::async(std::launch::async, [this, i] {
+      return site_.post(change_body("u" + std::to_string(i), kOld, kNew, kNew),
+                        {"REMOTE_ADDR=10.0.1." + std::to_string(i)});
+    }));
+  }
+  for (int i = 0; i < kUsers; ++i) {
+    const ProcessResult r = changes[static_cast<std::size_t>(i)].get();
+    EXPECT_EQ(r.signal, 0) << i;
+    EXPECT_EQ(r.out, framed(plain_message("u" + std::to_string(i) +
+                                          ":changed password successfully")))
+        << r.err;
   }
 }
 
