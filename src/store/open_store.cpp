@@ -82,8 +82,10 @@ std::string store_path(const config::Settings& settings) {
 }
 
 StoreReach store_reach(const config::Settings& settings) {
-  const DbdSettings dbd = dbd_settings(settings);
   StoreReach reach;
+#ifdef LARKSPUR_DBD
+  // Without database stores in this build there is nothing to let through.
+  const DbdSettings dbd = dbd_settings(settings);
   if (!dbd.configured() || !dbd_problems(dbd).empty()) return reach;
   reach.database_client = true;
   const ServerEndpoint endpoint = server_endpoint(dbd.driver, dbd.params);
@@ -92,6 +94,9 @@ StoreReach store_reach(const config::Settings& settings) {
     reach.read_only = {"/etc/hosts", "/etc/resolv.conf", "/etc/nsswitch.conf", "/etc/host.conf",
                        "/etc/gai.conf"};
   }
+#else
+  (void)settings;
+#endif
   return reach;
 }
 
