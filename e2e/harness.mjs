@@ -186,8 +186,10 @@ function siteBase() {
 
 // A fresh site with its own Apache, stopped and removed when test `t` ends.
 // `charset` goes into [html] when given; `layout: 'modern'` too; `dbm` (a
-// type) keeps the users in a DBM file that Apache reads too.
-export async function startSite(t, { minLength = 4, charset, layout, dbm, setup = [] } = {}) {
+// type) keeps the users in a DBM file that Apache reads too; `dbd`
+// ({ driver, params }) keeps them in that database instead, for Apache and
+// the program alike.
+export async function startSite(t, { minLength = 4, charset, layout, dbm, setup = [], dbd } = {}) {
   if (!CGI) throw new Error('LARKSPUR_CGI must name the built larkspur.cgi');
   const root = mkdtempSync(join(siteBase(), 'larkspur-e2e-'));
   // Apache's children and the CGI run as www-data when we are root.
@@ -204,6 +206,7 @@ export async function startSite(t, { minLength = 4, charset, layout, dbm, setup 
       if (layout) args.push('--layout', layout);
       if (dbm) args.push('--dbm', dbm);
       for (const line of setup) args.push('--setup', line);
+      if (dbd) args.push('--dbd', dbd.driver, ...(dbd.params ? ['--dbd-params', dbd.params] : []));
       execFileSync('bash', [...args, dir], { stdio: 'pipe' });
       const child = spawn('bash', ['-c', RUNNER, 'apache-runner', APACHE, join(dir, 'httpd.conf'),
         String(process.pid)], { stdio: ['ignore', 'inherit', 'inherit'] });

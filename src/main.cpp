@@ -30,9 +30,15 @@ void confine_to_configured_files(const larkspur::config::Settings& settings) {
   // log itself is opened now, so that no right over its path remains.
   ::tzset();
   larkspur::logging::keep_log_open(settings.log_file);
+  const larkspur::store::StoreReach reach = larkspur::store::store_reach(settings);
+  std::vector<std::string> read_only =
+      larkspur::rules::files_read(larkspur::rules::rule_settings(settings));
+  read_only.insert(read_only.end(), reach.read_only.begin(), reach.read_only.end());
   larkspur::platform::confine({
       .auth_user_file = larkspur::store::store_path(settings),
-      .read_only = larkspur::rules::files_read(larkspur::rules::rule_settings(settings)),
+      .read_only = std::move(read_only),
+      .database_client = reach.database_client,
+      .tcp_port = reach.tcp_port,
   });
 #else
   (void)settings;

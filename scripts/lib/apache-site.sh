@@ -6,7 +6,8 @@
 #
 #   scripts/lib/apache-site.sh --cgi PROGRAM --port PORT [--min-length N]
 #                              [--charset NAME] [--layout classic|modern]
-#                              [--hash SCHEME] [--dbm TYPE] DIR
+#                              [--hash SCHEME] [--dbm TYPE]
+#                              [--dbd DRIVER [--dbd-params PARAMS]] DIR
 #
 # --layout modern (the demo's) writes layout = modern into the INI file;
 # classic, the default, leaves the key out. Without --hash new passwords get
@@ -14,6 +15,11 @@
 # in the DBM file DIR/data/users instead (the caller makes it with htdbm):
 # private/ then logs in through mod_authn_dbm and admits only the DBM group
 # "staff" through mod_authz_dbm.
+#
+# --dbd puts the users in a database that both Apache (mod_dbd and
+# mod_authn_dbd) and the program read, in the table of contrib/sql: sqlite3
+# makes DIR/data/users.db (PARAMS not needed); pgsql and mysql use the
+# database PARAMS names, which must hold that schema already.
 #
 # DIR/httpd.conf      start with: apache2 -f DIR/httpd.conf -DFOREGROUND
 # DIR/htdocs/         document root; private/ needs a login from the AuthUserFile
@@ -29,11 +35,12 @@ set -euo pipefail
 
 usage() {
   echo "usage: $0 --cgi PROGRAM --port PORT [--min-length N] [--charset NAME]" \
-    "[--layout classic|modern] [--hash SCHEME] [--dbm TYPE] [--setup 'KEY = VALUE']... DIR" >&2
+    "[--layout classic|modern] [--hash SCHEME] [--dbm TYPE] [--setup 'KEY = VALUE']..." \
+    "[--dbd DRIVER [--dbd-params PARAMS]] DIR" >&2
   exit 2
 }
 
-cgi='' port='' min_length=4 charset='' layout=classic hash='' dbm='' dir= setup=()
+cgi='' port='' min_length=4 charset='' layout=classic hash='' dbm='' dir= setup=() dbd='' dbd_params=
 while [ $# -gt 0 ]; do
   case "$1" in
     --cgi) cgi=${2:-}; shift 2 || usage ;;
@@ -44,6 +51,8 @@ while [ $# -gt 0 ]; do
     --hash) hash=${2:-}; shift 2 || usage ;;
     --dbm) dbm=${2:-}; shift 2 || usage ;;
     --setup) setup+=("${2:-}"); shift 2 || usage ;;
+    --dbd) dbd=${2:-}; shift 2 || usage ;;
+    --dbd-params) dbd_params=${2:-}; shift 2 || usage ;;
     -*) usage ;;
     *) [ -z "$dir" ] || usage; dir=$1; shift ;;
   esac
@@ -54,6 +63,9 @@ case "$layout" in classic|modern) ;; *) echo "apache-site: bad layout: $layout" 
 case "$dbm" in '') ;; db) dbm_type=DB ;; gdbm) dbm_type=GDBM ;; sdbm) dbm_type=SDBM ;;
   *) echo "apache-site: bad DBM type: $dbm" >&2; exit 2 ;; esac
 [ -x "$cgi" ] || { echo "apache-site: no program at $cgi" >&2; exit 1; }
+case "$dbd" in '') ;; sqlite3) ;; pgsql|mysql) [ -n "$dbd_params" ] || usage ;;
+  *) echo "apache-site: bad driver: $dbd" >&2; exit 2 ;; esac
+case "$dbd_params" in *$'\n'*|*\"*) echo "apache-site: unusable params" >&2; exit 2 ;; esac
 
 modules=${APACHE_MODULES:-/usr/lib/apache2/modules}
 user=${APACHE_USER:-www-data}
@@ -90,6 +102,24 @@ INI
 for line in ${setup[@]+"${setup[@]}"}; do echo "$line" >>"$dir/cgi-bin/larkspur.cgi.ini"; done
 [ -z "$dbm" ] || printf '[dbm]\nfile = %s\ntype = %s\n' "$dir/data/users" "$dbm" \
   >>"$dir/cgi-bin/larkspur.cgi.ini"
+if [ -n "$dbd" ]; then
+  if [ "$dbd" = sqlite3 ]; then
+    dbd_params=$dir/data/users.db
+    rm -f "$dbd_params"
+    sqlite3 "$dbd_params" <"$(dirname "$0")/../../contrib/sql/sqlite3.sql"
+    chmod 0640 "$dbd_params"
+  fi
+  # "user" is a keyword to PostgreSQL; MariaDB quotes names with backquotes.
+  user_column='"user"'
+  [ "$dbd" != mysql ] || user_column='`user`'
+  cat >>"$dir/cgi-bin/larkspur.cgi.ini" <<INI
+[dbd]
+driver = $dbd
+params = $dbd_params
+user_query = SELECT password FROM authn WHERE $user_column = %s
+update_query = UPDATE authn SET password = %s WHERE $user_column = %s
+INI
+fi
 cat >>"$dir/cgi-bin/larkspur.cgi.ini" <<INI
 [html]
 title = Change your password
@@ -136,6 +166,7 @@ if [ "$(id -u)" = 0 ]; then
   # The CGI runs as the children's user: it must create files in data/ (the
   # AuthUserFile is rewritten through a temporary file and a rename) and in tmp/.
   chown "$user:$group" "$dir/data" "$dir/tmp" "$auth_file" "$log_file"
+  [ "$dbd" != sqlite3 ] || chown "$user:$group" "$dbd_params"
   user_lines="User $user
 Group $group"
 fi
@@ -194,11 +225,27 @@ DocumentRoot "$dir/htdocs"
 <Directory "$dir/htdocs">
   Require all granted
 </Directory>
+$(if [ -z "$dbd" ]; then cat <<AUTH
 <Directory "$dir/htdocs/private">
   AuthType Basic
   AuthName "Larkspur demo"
 $private_lines
 </Directory>
+AUTH
+else cat <<AUTH
+LoadModule dbd_module $modules/mod_dbd.so
+LoadModule authn_dbd_module $modules/mod_authn_dbd.so
+DBDriver $dbd
+DBDParams "$dbd_params"
+<Directory "$dir/htdocs/private">
+  AuthType Basic
+  AuthName "Larkspur demo"
+  AuthBasicProvider dbd
+  AuthDBDUserPWQuery "SELECT password FROM authn WHERE ${user_column//\"/\\\"} = %s"
+  Require valid-user
+</Directory>
+AUTH
+fi)
 
 ScriptAlias /cgi-bin/ "$dir/cgi-bin/"
 <Directory "$dir/cgi-bin">

@@ -18,6 +18,11 @@ struct ConfinePaths {
   // Files and directories read and never written: the new-password rules'
   // lists, dictionary and configuration.
   std::vector<std::string> read_only;
+  // A database store: the system calls of its client library are let
+  // through, and where the kernel's Landlock restricts the network, TCP
+  // reaches this port alone (0: none, for a Unix socket or SQLite).
+  bool database_client = false;
+  int tcp_port = 0;
 };
 
 // What took effect. On a system without the means, nothing does.

@@ -42,7 +42,7 @@ Confinement confine(const ConfinePaths& paths) noexcept {
   if (!done.no_new_privileges) problems.add("no_new_privs", errno);
   done.landlock_abi = linux_confine::restrict_file_access(paths, problems);
   if (confine_filters_syscalls())
-    done.syscall_filter = linux_confine::filter_system_calls(problems);
+    done.syscall_filter = linux_confine::filter_system_calls(paths.database_client, problems);
   if (!problems.empty()) {
     char line[300];
     const int n = std::snprintf(line, sizeof line, "could not confine: %s", problems.text());

@@ -27,7 +27,8 @@ class Problems {
 // the ABI applied, or 0 when the process is left unrestricted.
 int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept;
 
-// Installs the allow-list of system calls; anything else kills the process.
-bool filter_system_calls(Problems& problems) noexcept;
+// Installs the allow-list of system calls, with a database client's when
+// `database_client`; anything else kills the process.
+bool filter_system_calls(bool database_client, Problems& problems) noexcept;
 
 }  // namespace larkspur::platform::linux_confine

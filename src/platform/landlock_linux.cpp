@@ -26,6 +26,19 @@ constexpr std::uint64_t kRefer = 1ULL << 13;             // ABI 2
 constexpr std::uint64_t kTruncate = 1ULL << 14;          // ABI 3
 constexpr std::uint64_t kIoctlDev = 1ULL << 15;          // ABI 5
 
+// The network rules of ABI 4, which the installed header may lack.
+constexpr std::uint64_t kBindTcp = 1ULL << 0;
+constexpr std::uint64_t kConnectTcp = 1ULL << 1;
+constexpr int kRuleNetPort = 2;
+struct RulesetWithNetwork {
+  std::uint64_t handled_access_fs;
+  std::uint64_t handled_access_net;
+};
+struct NetPortRule {
+  std::uint64_t allowed_access;
+  std::uint64_t port;
+};
+
 constexpr std::uint64_t kReadFile = LANDLOCK_ACCESS_FS_READ_FILE;
 constexpr std::uint64_t kWriteFile = LANDLOCK_ACCESS_FS_WRITE_FILE;
 constexpr std::uint64_t kReadDir = LANDLOCK_ACCESS_FS_READ_DIR;
@@ -76,6 +89,14 @@ int allow_read(int ruleset, const std::string& path) {
   return allow(ruleset, path, 0, S_ISDIR(st.st_mode) ? kReadFile | kReadDir : kReadFile);
 }
 
+// Lets TCP connect to `port` alone: 0, or the kernel's refusal.
+int allow_tcp_port(int ruleset, int port) {
+  if (port <= 0 || port > 65535) return 0;
+  NetPortRule rule{kConnectTcp, static_cast<std::uint64_t>(port)};
+  if (::syscall(SYS_landlock_add_rule, ruleset, kRuleNetPort, &rule, 0) != 0) return errno;
+  return 0;
+}
+
 }  // namespace
 
 int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept {
@@ -86,10 +107,13 @@ int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept
     return 0;
   }
   const std::uint64_t handled = handled_rights(static_cast<int>(abi));
-  landlock_ruleset_attr attr{};
-  attr.handled_access_fs = handled;
+  // A database client may connect by TCP to its server's port and nowhere
+  // else, and listen nowhere, where the kernel has network rules.
+  const bool network = paths.database_client && abi >= 4;
+  RulesetWithNetwork attr{handled, network ? kBindTcp | kConnectTcp : 0};
+  const std::size_t attr_size = network ? sizeof attr : sizeof(landlock_ruleset_attr);
   const UniqueFd ruleset(
-      static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
+      static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attr, attr_size, 0)));
   if (!ruleset) {
     problems.add("Landlock ruleset", errno);
     return 0;
@@ -103,6 +127,7 @@ int restrict_file_access(const ConfinePaths& paths, Problems& problems) noexcept
 #ifdef LARKSPUR_SANITIZED
         allow(ruleset.get(), "/proc/self", O_DIRECTORY, kSanitizerProc),
 #endif
+        network ? allow_tcp_port(ruleset.get(), paths.tcp_port) : 0,
     };
     for (const std::string& path : paths.read_only) {
       if (const int error = allow_read(ruleset.get(), path)) {

@@ -62,4 +62,30 @@ inline constexpr int kAllowedUnlessExecutable[] = {
     SCMP_SYS(mprotect),  // the allocator's own use
 };
 
+// A database store's filter adds what its client library needs, found by
+// tracing libpq, MariaDB's client and SQLite through a change; the file
+// store's filter keeps none of it.
+inline constexpr int kDatabaseClientSyscalls[] = {
+    SCMP_SYS(connect),       // the server's Unix socket or TCP port; the resolver's server
+    SCMP_SYS(sendto),        // requests to the server
+    SCMP_SYS(recvfrom),      // its answers
+    SCMP_SYS(sendmmsg),      // the resolver's queries for a server's host name
+    SCMP_SYS(getsockopt),    // the outcome of a connection made without blocking
+    SCMP_SYS(setsockopt),    // keep-alive, time-outs, TCP_NODELAY
+    SCMP_SYS(getsockname),   // the client's own end, which libpq records
+    SCMP_SYS(fcntl),         // non-blocking sockets; SQLite's file locks
+    SCMP_SYS(pwrite64),      // SQLite's pages and journal
+    SCMP_SYS(fdatasync),     // ... made durable
+    SCMP_SYS(pselect6),      // APR-util's SQLite driver pausing before it tries a busy file again
+    SCMP_SYS(geteuid),       // libpq's and SQLite's owner checks
+    SCMP_SYS(getpid),        // SQLite notices a fork
+    SCMP_SYS(rt_sigaction),  // the MariaDB client ignores SIGPIPE
+    SCMP_SYS(sysinfo),       // the C library's sort asks for the memory size
+};
+
+// socket() only for these families: a Unix socket, TCP or UDP (the
+// resolver's) over IPv4 or IPv6.
+inline constexpr int kDatabaseSocketFamilies[] = {1 /* AF_UNIX */, 2 /* AF_INET */,
+                                                  10 /* AF_INET6 */};
+
 }  // namespace larkspur::platform::linux_confine

@@ -24,6 +24,13 @@ std::string scrub_reason(std::string_view driver, std::string_view params, std::
 // A value of a key=value text as APR-util's mysql driver reads it, or empty.
 std::string mysql_param(std::string_view params, std::string_view key);
 
+// Where the params say the server listens, as far as confinement must know.
+struct ServerEndpoint {
+  int tcp_port = 0;        // 0: a Unix socket (or a file)
+  bool host_name = false;  // the host is a name the resolver must look up
+};
+ServerEndpoint server_endpoint(std::string_view driver, std::string_view params);
+
 // pgsql's conninfo (key=value or URI) with connect_timeout set to `seconds`.
 std::string with_connect_timeout(std::string_view params, int seconds);
 

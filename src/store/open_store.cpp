@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "store/dbd_params.h"
 #include "store/dbd_settings.h"
 #include "store/dbm_store.h"
 #include "store/file_store.h"
@@ -78,6 +79,25 @@ std::string store_path(const config::Settings& settings) {
   if (dbd.configured()) return dbd.driver == "sqlite3" ? dbd.params : std::string();
   if (!settings.dbm_file.empty()) return settings.dbm_file;
   return settings.auth_user_file;
+}
+
+StoreReach store_reach(const config::Settings& settings) {
+  StoreReach reach;
+#ifdef LARKSPUR_DBD
+  // Without database stores in this build there is nothing to let through.
+  const DbdSettings dbd = dbd_settings(settings);
+  if (!dbd.configured() || !dbd_problems(dbd).empty()) return reach;
+  reach.database_client = true;
+  const ServerEndpoint endpoint = server_endpoint(dbd.driver, dbd.params);
+  reach.tcp_port = endpoint.tcp_port;
+  if (endpoint.host_name) {
+    reach.read_only = {"/etc/hosts", "/etc/resolv.conf", "/etc/nsswitch.conf", "/etc/host.conf",
+                       "/etc/gai.conf"};
+  }
+#else
+  (void)settings;
+#endif
+  return reach;
 }
 
 std::string stores_offered() {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "store/user_store.h"
@@ -21,6 +22,16 @@ std::unique_ptr<UserStore> open_store(const config::Settings& settings);
 // The path whose directory a request may change: the AuthUserFile, the DBM
 // file, or the SQLite database; empty for a database server.
 std::string store_path(const config::Settings& settings);
+
+// What a confined request needs, beyond store_path(), to reach a database:
+// its client's system calls, the server's TCP port (0 for a Unix socket or
+// SQLite), and the resolver's files when the server is named by host name.
+struct StoreReach {
+  bool database_client = false;
+  int tcp_port = 0;
+  std::vector<std::string> read_only;
+};
+StoreReach store_reach(const config::Settings& settings);
 
 // The store kinds and drivers this build can use, for --version.
 std::string stores_offered();

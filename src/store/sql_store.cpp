@@ -19,6 +19,9 @@ namespace larkspur::store {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A read outside the lock waits no longer than a lock would.
+constexpr auto kUnlockedBound = std::chrono::seconds(5);
 using platform::Error;
 using platform::fixed_error;
 using platform::Step;
@@ -79,30 +82,28 @@ class SqlStore final : public UserStore {
  public:
   SqlStore(DbdSettings settings, Kind kind, const apr_dbd_driver_t* driver)
       : settings_(std::move(settings)), kind_(kind), driver_(driver) {}
-  ~SqlStore() override { unlock(); }
+  ~SqlStore() override { disconnect(); }
   SqlStore(const SqlStore&) = delete;
   SqlStore& operator=(const SqlStore&) = delete;
 
   std::string describe() const override {
-    return "the " + settings_.driver + " database " + redact_params(settings_.driver, settings_.params);
+    return "the " + settings_.driver + " database " +
+           redact_params(settings_.driver, settings_.params);
   }
 
   Status lock(std::chrono::milliseconds timeout) override {
     unlock();
     deadline_ = Clock::now() + timeout;
-    if (Status reached = connect(); !reached) return reached;
-    if (Status set = set_up_session(); !set) {
-      unlock();
-      return set;
-    }
+    if (Status set = open_session(); !set) return set;
     const char* begin = kind_ == Kind::kSqlite  ? "BEGIN IMMEDIATE"
                         : kind_ == Kind::kMysql ? "START TRANSACTION"
                                                 : "BEGIN";
     if (const int rv = run(begin); rv != 0) {
       // SQLITE_BUSY, SQLITE_LOCKED: another change holds the file.
-      const Step step = kind_ == Kind::kSqlite && (rv == 5 || rv == 6) ? Step::kWait : Step::kConnect;
+      const Step step =
+          kind_ == Kind::kSqlite && (rv == 5 || rv == 6) ? Step::kWait : Step::kConnect;
       Error error = driver_error(step, rv, "cannot begin a transaction");
-      unlock();
+      disconnect();
       return error;
     }
     in_transaction_ = true;
@@ -117,18 +118,31 @@ class SqlStore final : public UserStore {
     update_statement_ = user_statement_ ? prepare(settings_.update_query) : nullptr;
     if (!update_statement_) {
       Error error = driver_error(Step::kQuery, 1, "cannot prepare the statements");
-      unlock();
+      disconnect();
       return error;
     }
     return {};
   }
 
   Result<std::string> look_up(std::string_view user) override {
-    if (!in_transaction_) return fixed_error(Step::kQuery, describe(), "not locked");
+    apr_dbd_prepared_t* statement = user_statement_;
+    if (!in_transaction_) {
+      // Outside the lock: a plain read of what is committed, on the
+      // connection the lock left open or a new one, bounded as a lock is.
+      if (!handle_) {
+        deadline_ = Clock::now() + kUnlockedBound;
+        if (Status set = open_session(); !set) return set.error();
+      }
+      if (!plain_user_statement_) plain_user_statement_ = prepare(settings_.user_query);
+      if (!plain_user_statement_) {
+        return driver_error(Step::kQuery, 1, "cannot prepare the user query");
+      }
+      statement = plain_user_statement_;
+    }
     const std::string name(user);
     apr_dbd_results_t* results = nullptr;
-    if (const int rv = apr_dbd_pvselect(driver_, statements_.get(), handle_, &results,
-                                        user_statement_, 1, name.c_str(), nullptr);
+    if (const int rv = apr_dbd_pvselect(driver_, statements_.get(), handle_, &results, statement, 1,
+                                        name.c_str(), nullptr);
         rv != 0) {
       return driver_error(Step::kQuery, rv, "the user query failed");
     }
@@ -159,18 +173,16 @@ class SqlStore final : public UserStore {
                                    : "the update changed more than one row: nothing was changed");
     }
     in_transaction_ = false;
-    if (const int rv = run("COMMIT"); rv != 0) return driver_error(Step::kWrite, rv, "cannot commit");
+    if (const int rv = run("COMMIT"); rv != 0)
+      return driver_error(Step::kWrite, rv, "cannot commit");
     return {};
   }
 
+  // The connection stays open for the next hold of the lock and the reads
+  // between: a request connects once.
   void unlock() noexcept override {
     if (!handle_) return;
     roll_back();
-    // Statements first: SQLite will not close a connection that has some.
-    statements_.reset();
-    apr_dbd_close(driver_, handle_);
-    handle_ = nullptr;
-    connection_.reset();
     user_statement_ = update_statement_ = nullptr;
   }
 
@@ -196,7 +208,8 @@ class SqlStore final : public UserStore {
     const bool ok = counted("cannot count a failed check", [&] {
       const std::string now = std::to_string(static_cast<long long>(attempt.now));
       if (limits.max_failures > 0 && !execute("INSERT INTO larkspur_failures (kind, subject, "
-                                              "failed_at) VALUES ('n', %s, " + now + ")",
+                                              "failed_at) VALUES ('n', %s, " +
+                                                  now + ")",
                                               hex_key(attempt.name).c_str())) {
         return false;
       }
@@ -214,7 +227,8 @@ class SqlStore final : public UserStore {
     // durable now, which also ends the transaction.
     if (ok && in_transaction_) {
       in_transaction_ = false;
-      if (const int rv = run("COMMIT"); rv != 0) report(driver_error(Step::kWrite, rv, "cannot commit"));
+      if (const int rv = run("COMMIT"); rv != 0)
+        report(driver_error(Step::kWrite, rv, "cannot commit"));
     }
   }
 
@@ -226,11 +240,47 @@ class SqlStore final : public UserStore {
         return false;
       }
       if (limits.max_failures_per_address <= 0 || attempt.address.empty()) return true;
-      return take_back_address(attempt);
+      // The one failure this attempt counted for its address, and no other
+      // of the same second: each driver's way of deleting one row.
+      const std::string one = "kind = 'a' AND subject = %s AND failed_at = " +
+                              std::to_string(static_cast<long long>(attempt.now));
+      const std::string statement =
+          kind_ == Kind::kMysql ? "DELETE FROM larkspur_failures WHERE " + one + " LIMIT 1"
+          : kind_ == Kind::kPgsql
+              ? "DELETE FROM larkspur_failures WHERE ctid = (SELECT ctid FROM larkspur_failures "
+                "WHERE " +
+                    one + " LIMIT 1)"
+              : "DELETE FROM larkspur_failures WHERE rowid = (SELECT rowid FROM larkspur_failures "
+                "WHERE " +
+                    one + " LIMIT 1)";
+      return execute(statement, hex_key(platform::address_block(attempt.address)).c_str());
     });
   }
 
  private:
+  // Connects unless connected, and bounds the waits by deadline_.
+  Status open_session() {
+    if (!handle_) {
+      if (Status reached = connect(); !reached) return reached;
+    }
+    if (Status set = set_up_session(); !set) {
+      disconnect();
+      return set;
+    }
+    return {};
+  }
+
+  void disconnect() noexcept {
+    if (!handle_) return;
+    roll_back();
+    // Statements first: SQLite will not close a connection that has some.
+    statements_.reset();
+    apr_dbd_close(driver_, handle_);
+    handle_ = nullptr;
+    connection_.reset();
+    user_statement_ = update_statement_ = plain_user_statement_ = nullptr;
+  }
+
   Status connect() {
     if (kind_ == Kind::kSqlite) {
       // The driver would make an empty database of a mistyped path.
@@ -269,7 +319,8 @@ class SqlStore final : public UserStore {
             APR_SUCCESS ||
         !handle_) {
       handle_ = nullptr;
-      const std::string why = scrub_reason(settings_.driver, settings_.params, reason ? reason : "");
+      const std::string why =
+          scrub_reason(settings_.driver, settings_.params, reason ? reason : "");
       connection_.reset();
       return fixed_error(Step::kConnect, describe() + ": " + why, "cannot connect");
     }
@@ -335,8 +386,8 @@ class SqlStore final : public UserStore {
     apr_dbd_prepared_t* statement = prepare(query);
     if (!statement) return false;
     int rows = 0;
-    return apr_dbd_pvquery(driver_, statements_.get(), handle_, &rows, statement, value,
-                           nullptr) == 0;
+    return apr_dbd_pvquery(driver_, statements_.get(), handle_, &rows, statement, value, nullptr) ==
+           0;
   }
 
   bool count(char kind, std::string_view key, std::time_t since, int& found) {
@@ -357,29 +408,6 @@ class SqlStore final : public UserStore {
     return true;
   }
 
-  // The check was counted before it ran: a success takes its one failure
-  // back from the address. Rows have no key, so those of its second are
-  // deleted and all but one written again, alike in every dialect.
-  bool take_back_address(const Attempt& attempt) {
-    const std::string address = platform::address_block(attempt.address);
-    const std::time_t at = attempt.now;
-    int from = 0, after = 0;
-    if (!count('a', address, at - 1, from) || !count('a', address, at, after)) return false;
-    if (from - after <= 0) return true;
-    const std::string subject = hex_key(address);
-    const std::string where = " larkspur_failures WHERE kind = 'a' AND subject = %s AND failed_at = " +
-                              std::to_string(static_cast<long long>(at));
-    if (!execute("DELETE FROM" + where, subject.c_str())) return false;
-    for (int i = 1; i < from - after; ++i) {
-      if (!execute("INSERT INTO larkspur_failures (kind, subject, failed_at) VALUES ('a', %s, " +
-                       std::to_string(static_cast<long long>(at)) + ")",
-                   subject.c_str())) {
-        return false;
-      }
-    }
-    return true;
-  }
-
   // Runs the statements of `work` apart from the change: inside a
   // transaction under a savepoint, so that a missing table cannot spoil it.
   template <typename Work>
@@ -392,7 +420,8 @@ class SqlStore final : public UserStore {
     }
     const bool done = work();
     if (!done) report(driver_error(Step::kQuery, 1, what));
-    if (inside) run(done ? "RELEASE SAVEPOINT larkspur_counts" : "ROLLBACK TO SAVEPOINT larkspur_counts");
+    if (inside)
+      run(done ? "RELEASE SAVEPOINT larkspur_counts" : "ROLLBACK TO SAVEPOINT larkspur_counts");
     return done;
   }
 
@@ -411,10 +440,10 @@ class SqlStore final : public UserStore {
 
   Error driver_error(Step step, int rv, std::string_view what) const {
     const char* said = handle_ ? apr_dbd_error(driver_, handle_, rv) : nullptr;
-    return fixed_error(step,
-                       describe() + ": " + scrub_reason(settings_.driver, settings_.params,
-                                                        said ? said : ""),
-                       what);
+    return fixed_error(
+        step,
+        describe() + ": " + scrub_reason(settings_.driver, settings_.params, said ? said : ""),
+        what);
   }
 
   DbdSettings settings_;
@@ -425,6 +454,8 @@ class SqlStore final : public UserStore {
   apr_dbd_t* handle_ = nullptr;
   apr_dbd_prepared_t* user_statement_ = nullptr;
   apr_dbd_prepared_t* update_statement_ = nullptr;
+  apr_dbd_prepared_t* plain_user_statement_ =
+      nullptr;  // the user query, for reads outside the lock
   bool in_transaction_ = false;
   int statement_count_ = 0;
   Clock::time_point deadline_{};
@@ -442,7 +473,8 @@ Result<std::unique_ptr<UserStore>> open_sql_store(const DbdSettings& settings) {
     return fixed_error(Step::kConnect, "the " + settings.driver + " driver of APR-util",
                        "cannot be loaded: is its package (libaprutil1-dbd-...) installed?");
   }
-  return std::unique_ptr<UserStore>(std::make_unique<SqlStore>(settings, kind_of(settings.driver), driver));
+  return std::unique_ptr<UserStore>(
+      std::make_unique<SqlStore>(settings, kind_of(settings.driver), driver));
 }
 
 std::string loadable_drivers() {
@@ -455,12 +487,12 @@ std::string loadable_drivers() {
   return names;
 }
 
-
 std::vector<CheckLine> check_sql_store(const DbdSettings& settings, const std::string& ini_path) {
   using K = CheckLine::Kind;
   std::vector<CheckLine> lines;
   const std::vector<std::string> problems = dbd_problems(settings);
-  for (const std::string& problem : problems) lines.push_back({K::kFail, "[dbd]", problem, "bad value"});
+  for (const std::string& problem : problems)
+    lines.push_back({K::kFail, "[dbd]", problem, "bad value"});
   if (!problems.empty()) return lines;
   if (!password_spans(settings.driver, settings.params).empty()) {
     struct stat info {};
@@ -485,7 +517,8 @@ std::vector<CheckLine> check_sql_store(const DbdSettings& settings, const std::s
       lines.push_back({K::kFail, "[dbd] user_query and update_query", "prepared",
                        error.subject + ": " + error.reason()});
     } else {
-      lines.push_back({K::kFail, "[dbd] connection to", where, error.subject + ": " + error.reason()});
+      lines.push_back(
+          {K::kFail, "[dbd] connection to", where, error.subject + ": " + error.reason()});
     }
     return lines;
   }

@@ -6,8 +6,10 @@
 // the row locked against a concurrent change (" FOR UPDATE" is appended to
 // the user query on pgsql and mysql; SQLite's transaction is an immediate
 // write transaction); replace() runs the update, which must change exactly
-// one row, and commits; unlock() rolls back what was not committed and
-// disconnects.
+// one row, and commits; unlock() rolls back what was not committed. The
+// connection lasts as long as the store: look_up() outside the lock runs
+// the user query as written on it (connecting first if need be) and sees
+// what is committed.
 //
 // Waiting is bounded by lock()'s timeout: pgsql's connect_timeout,
 // lock_timeout and statement_timeout; mysql's wait for the server's

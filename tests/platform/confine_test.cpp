@@ -5,12 +5,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <seccomp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -300,6 +302,77 @@ TEST(Confine, ForbiddenCallsKillTheProcess) {
     EXPECT_EQ(outcome.signal, SIGSYS);
   }
   EXPECT_FALSE(test::file_exists(layout.path("store/d")));
+}
+
+// A TCP listener on the loopback, for a confined client to connect to.
+class Listener {
+ public:
+  Listener() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(fd_, 4);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() { ::close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+int connect_to(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 200 + errno;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+}
+
+// A database store's filter lets its client's calls through, and no more;
+// where Landlock has network rules, TCP reaches the server's port alone.
+TEST(Confine, DatabaseClientReachesOnlyItsServer) {
+  if (!confine_filters_syscalls()) GTEST_SKIP() << "no system-call filter under the sanitizers";
+  const ConfineLayout layout;
+  const Listener server, other;
+  ConfinePaths paths = layout.paths();
+  paths.database_client = true;
+  paths.tcp_port = server.port();
+  const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1U /* VERSION */);
+  struct Probe {
+    const char* label;
+    std::function<int()> run;
+    int signal;
+    int exit_status;
+  } const probes[] = {
+      {"Unix socket", [] { return ::socket(AF_UNIX, SOCK_STREAM, 0) >= 0 ? 0 : errno; }, 0, 0},
+      {"the server's port", [&] { return connect_to(server.port()); }, 0, 0},
+      {"another port", [&] { return connect_to(other.port()); }, 0, abi >= 4 ? EACCES : 0},
+      {"netlink socket", [] { return ::socket(AF_NETLINK, SOCK_RAW, 0) >= 0 ? 0 : errno; }, SIGSYS,
+       -1},
+      {"a program",
+       [] {
+         char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
+         ::execve("/bin/true", argv, nullptr);
+         return errno;
+       },
+       SIGSYS, -1},
+  };
+  for (const Probe& probe : probes) {
+    SCOPED_TRACE(probe.label);
+    const Outcome outcome = run_confined(paths, probe.run);
+    EXPECT_EQ(outcome.signal, probe.signal);
+    if (probe.signal == 0) {
+      EXPECT_EQ(outcome.exit_status, probe.exit_status);
+    }
+    EXPECT_EQ(outcome.err, "");
+  }
 }
 
 // Under the sanitizers, Landlock alone still refuses to run a program.
