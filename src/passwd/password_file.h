@@ -77,6 +77,11 @@ class PasswordFile {
 
   const std::string& path() const { return path_; }
 
+  // The file held, as it was when loaded; none when text is held instead.
+  const platform::FileInfo* loaded_file() const {
+    return source_.is_file() ? &source_.info() : nullptr;
+  }
+
   // The exact bytes save would write; false when memory ran out or reading
   // failed.
   bool text(std::string& out) const;

@@ -24,6 +24,8 @@ class TextSource {
   void assign(std::string text);
 
   bool is_file() const { return fd_.valid(); }
+  // What the open file was when it was opened.
+  const platform::FileInfo& info() const { return info_; }
   int fd() const { return fd_.get(); }
   std::uint64_t size() const { return is_file() ? info_.size : given_.size(); }
   std::size_t block_size() const { return info_.block_size; }

@@ -30,6 +30,16 @@ struct FileInfo {
   std::size_t block_size = 4096;  // the file system's preferred unit of I/O
   std::int64_t modified_ns = 0;
   bool regular = false;
+  // Which file it is, where the system says (0 where it does not): a file
+  // replaced by rename is another file, with another identity.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+
+  // Whether both name the same file, unchanged: same identity, size and time.
+  bool same_file(const FileInfo& other) const {
+    return inode != 0 && inode == other.inode && device == other.device && size == other.size &&
+           modified_ns == other.modified_ns;
+  }
 };
 
 // Opens the regular file `path` read-only, never waiting on a FIFO nor

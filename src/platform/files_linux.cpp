@@ -84,6 +84,8 @@ Result<FileInfo> file_info(int fd) noexcept {
   info.block_size = st.st_blksize > 0 ? static_cast<std::size_t>(st.st_blksize) : 4096;
   info.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info.regular = S_ISREG(st.st_mode);
+  info.device = static_cast<std::uint64_t>(st.st_dev);
+  info.inode = static_cast<std::uint64_t>(st.st_ino);
   return info;
 }
 

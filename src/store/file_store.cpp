@@ -41,20 +41,35 @@ Status FileStore::lock(std::chrono::milliseconds timeout) {
 
 Result<std::string> FileStore::look_up(std::string_view user) {
   if (!locked_) {
-    // Read without the lock, the file is closed again at once: Windows
-    // will not replace a file that another process holds open, so a
-    // reader must not stand in a change's way. There, the read itself
-    // takes the lock for its moment (never for a hash computation).
+    // Read without the lock: the file is only ever replaced whole, so the
+    // read sees one whole version. Windows will not replace a file that
+    // another process holds open, so there the read takes the lock for its
+    // moment (never for a hash computation) and closes the file at once.
     const bool hold = platform::kReplaceNeedsTargetClosed;
     if (hold) {
-      if (const Status locked = lock(std::chrono::milliseconds(5000)); !locked) return locked.error();
+      if (const Status locked = lock(std::chrono::milliseconds(5000)); !locked)
+        return locked.error();
     }
     Result<std::string> found = read_hash(user);
-    file_ = passwd::PasswordFile{};
-    if (hold) unlock();
+    if (hold) {
+      file_ = passwd::PasswordFile{};
+      unlock();
+    }
     return found;
   }
+  // The file read by the check may still be the file in place: then its
+  // records stand, and a large file is not searched twice.
+  if (user == records_user_ && still_in_place()) return records_.hash;
   return read_hash(user);
+}
+
+bool FileStore::still_in_place() const {
+  const platform::FileInfo* loaded = file_.loaded_file();
+  if (loaded == nullptr) return false;
+  const Result<platform::UniqueFd> now = platform::open_for_reading(path_);
+  if (!now) return false;
+  const Result<platform::FileInfo> info = platform::file_info(now.value().get());
+  return info && info.value().same_file(*loaded);
 }
 
 Result<std::string> FileStore::read_hash(std::string_view user) {

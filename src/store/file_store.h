@@ -32,6 +32,7 @@ class FileStore final : public UserStore {
  private:
   Throttle& throttle(const Attempt& attempt, const ThrottleLimits& limits);
   Result<std::string> read_hash(std::string_view user);
+  bool still_in_place() const;
 
   std::string path_;
   platform::UpdateLock lock_;
