@@ -36,7 +36,6 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=lib/plot.sh
 . "$root/bench/lib/plot.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 sizes="1000 100000 1000000 10000000"

@@ -19,7 +19,6 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=lib/plot.sh
 . "$root/bench/lib/plot.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 rounds=11

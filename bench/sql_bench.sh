@@ -20,7 +20,6 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=lib/plot.sh
 . "$root/bench/lib/plot.sh"
 if [ -z "${LARKSPUR_TEST_PGSQL:-}" ]; then
   exec "$root/tests/support/private_pg.sh" "$0" "$@"

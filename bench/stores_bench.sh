@@ -18,7 +18,6 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=lib/plot.sh
 . "$root/bench/lib/plot.sh"
 sizes="1000 100000 1000000"
 rounds=5
