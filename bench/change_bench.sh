@@ -30,11 +30,13 @@
 #                              [--no-cold] [--only-concurrency]
 #                              [--candidate PATH/larkspur.cgi] [--report RAW.tsv]
 # --report writes the table again from the raw figures of an earlier run.
-# Results land in bench/results/: the raw figures (.tsv), the table (.md) and
-# a plot of a change's time against the number of users (.svg, by gnuplot).
+# Results land in bench/results/ (or $LARKSPUR_BENCH_RESULTS): the raw figures
+# (.tsv), the table (.md) and a plot of a change's time against the number of
+# users (.svg, by gnuplot) with the medians it draws (.medians).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/plot.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 sizes="1000 100000 1000000 10000000"
 rounds=21
@@ -69,7 +71,7 @@ cgi=$build/larkspur.cgi
 timer=$build/bench/bench_time
 floor=$build/bench/bench_floor
 
-results=$root/bench/results
+results=${LARKSPUR_BENCH_RESULTS:-$root/bench/results}
 mkdir -p "$results"
 stamp=$(date +%Y%m%d-%H%M%S)
 raw=$results/change-$stamp.tsv
@@ -329,39 +331,21 @@ cat "$table"
 echo "raw figures: $raw" >&2
 
 # The plot: median time of a change against the number of users, for the
-# program and its floor on each file system, drawn by gnuplot as an SVG.
-plot=${table%.md}.svg
-if command -v gnuplot >/dev/null; then
-  series=()
-  for fs in $(awk -F'\t' 'NR > 1 { print $1 }' "$raw" | sort -u); do
-    for name in larkspur floor; do
-      data=$work/plot-$fs-$name.dat
-      for n in $(awk -F'\t' -v fs="$fs" 'NR > 1 && $1 == fs && $2 == "hot" { print $3 }' "$raw" | sort -nu); do
-        read -r m _ < <(column_stats "$fs" hot "$n" "$name" 6) || continue
-        awk -v n="$n" -v m="$m" 'BEGIN { printf "%d %.3f\n", n, m / 1000 }'
-      done >"$data"
-      label=$name
-      if [ "$name" = larkspur ]; then label=larkspur.cgi; fi
-      if [ -s "$data" ]; then series+=("'$data' using 1:2 with linespoints title '$label, $fs'"); fi
+# program and its floor on each file system; the medians it draws are kept
+# beside it.
+medians=${table%.md}.medians
+for fs in $(awk -F'\t' 'NR > 1 { print $1 }' "$raw" | sort -u); do
+  for name in larkspur floor; do
+    label=$name
+    if [ "$name" = larkspur ]; then label=larkspur.cgi; fi
+    for n in $(awk -F'\t' -v fs="$fs" 'NR > 1 && $1 == fs && $2 == "hot" { print $3 }' "$raw" | sort -nu); do
+      read -r m _ < <(column_stats "$fs" hot "$n" "$name" 6) || continue
+      awk -v l="$label, $fs" -v n="$n" -v m="$m" 'BEGIN { printf "%s\t%d\t%.3f\n", l, n, m / 1000 }'
     done
   done
-  joined=$(printf '%s, ' "${series[@]}")
-  gnuplot <<GNUPLOT
-set terminal svg size 720,480 dynamic enhanced font 'sans,12'
-set output '$plot'
-set title 'One password change: median wall time'
-set xlabel 'users in the file'
-set ylabel 'milliseconds'
-set logscale xy
-set format x '10^{%L}'
-set key top left
-set grid
-plot ${joined%, }
-GNUPLOT
-  echo "plot: $plot" >&2
-else
-  echo "no plot: gnuplot is missing (scripts/deps bench installs it)" >&2
-fi
+done >"$medians"
+bench_plot_medians "${table%.md}.svg" 'One password change: median wall time' 'users in the file' \
+  "$medians"
 if [ -f "$work/missed" ]; then
   cat "$work/missed" >&2
   exit 1

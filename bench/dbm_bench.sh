@@ -14,10 +14,12 @@
 # Goals: at 1M users the DBM change no slower than the file store's, peak RSS
 # under 16 MiB (exit status 1 when missed).
 # Usage: bench/dbm_bench.sh [--rounds N] [--sizes LIST] [--types LIST]
-# Results land in bench/results/.
+# Results land in bench/results/ (or $LARKSPUR_BENCH_RESULTS): the raw
+# figures, the table and a plot of the medians against the users (by gnuplot).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/plot.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 rounds=11
 sizes="1000 1000000"
@@ -39,7 +41,7 @@ cgi=$build/larkspur.cgi
 timer=$build/bench/bench_time
 tool=$build/bench/dbm_tool
 
-results=$root/bench/results
+results=${LARKSPUR_BENCH_RESULTS:-$root/bench/results}
 mkdir -p "$results"
 stamp=$(date +%Y%m%d-%H%M%S)
 raw=$results/dbm-$stamp.tsv
@@ -158,5 +160,20 @@ stats() {
 } | tee "$table"
 missed=0
 grep -q "^  " "$table" && missed=1
+
+# The plot: a change's median time against the users, for each DBM type
+# through larkspur.cgi and htdbm, and for the file store.
+medians=${table%.md}.medians
+rows=()
+for type in $types; do rows+=("$type larkspur larkspur.cgi, DBM $type" "$type htdbm htdbm, DBM $type"); done
+rows+=("file larkspur.cgi larkspur.cgi, AuthUserFile")
+for row in "${rows[@]}"; do
+  read -r type name label <<<"$row"
+  for n in $sizes; do
+    read -r m _ < <(stats "$type" "$n" "$name")
+    printf '%s\t%s\t%s\n' "$label" "$n" "$m"
+  done
+done >"$medians"
+bench_plot_medians "${table%.md}.svg" 'One change of a DBM file: median wall time' 'users' "$medians"
 echo "raw figures: $raw"
 exit $missed

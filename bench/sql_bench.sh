@@ -15,10 +15,12 @@
 # PostgreSQL is a private cluster (tests/support/private_pg.sh) with fsync
 # off, as the tests run it: the figures are the program's and the client's,
 # not the disk's. Usage: bench/sql_bench.sh [--rounds N] [--sizes LIST]
-# Results land in bench/results/.
+# Results land in bench/results/ (or $LARKSPUR_BENCH_RESULTS): the raw
+# figures, the table and a plot of the medians against the users (by gnuplot).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/plot.sh"
 if [ -z "${LARKSPUR_TEST_PGSQL:-}" ]; then
   exec "$root/tests/support/private_pg.sh" "$0" "$@"
 fi
@@ -41,7 +43,7 @@ cgi=$build/larkspur.cgi
 timer=$build/bench/bench_time
 psql=("$LARKSPUR_TEST_PGSQL_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d "$LARKSPUR_TEST_PGSQL")
 
-results=$root/bench/results
+results=${LARKSPUR_BENCH_RESULTS:-$root/bench/results}
 mkdir -p "$results"
 stamp=$(date +%Y%m%d-%H%M%S)
 raw=$results/sql-$stamp.tsv
@@ -179,4 +181,20 @@ missed=0
 } >"$table"
 cat "$table"
 echo "raw: $raw"
+
+# The plot: a change's median time against the users, per store.
+medians=${table%.md}.medians
+for store in file sqlite pgsql; do
+  case $store in
+    file) label='larkspur.cgi, AuthUserFile' ;;
+    sqlite) label='larkspur.cgi, SQLite' ;;
+    pgsql) label='larkspur.cgi, PostgreSQL' ;;
+  esac
+  for n in $sizes; do
+    read -r m _ < <(stats "$store" "$n")
+    printf '%s\t%s\t%s\n' "$label" "$n" "$m"
+  done
+done >"$medians"
+bench_plot_medians "${table%.md}.svg" 'One change through larkspur.cgi: median wall time' 'users' \
+  "$medians"
 exit $missed
