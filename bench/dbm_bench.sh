@@ -19,6 +19,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/outputs.sh"
 . "$root/bench/lib/plot.sh"
 build=${LARKSPUR_BENCH_BUILD:-$root/build/bench}
 rounds=11
@@ -34,20 +35,13 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLARKSPUR_BENCH=ON \
-  -DLARKSPUR_TESTS=OFF >/dev/null
-cmake --build "$build" --target larkspur bench_time dbm_tool -j2 >/dev/null
+bench_targets=(dbm_tool)
+bench_build "$build"
 cgi=$build/larkspur.cgi
 timer=$build/bench/bench_time
 tool=$build/bench/dbm_tool
 
-results=${LARKSPUR_BENCH_RESULTS:-$root/bench/results}
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-raw=$results/dbm-$stamp.tsv
-table=$results/dbm-$stamp.md
-work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-dbm-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_outputs dbm
 mkdir -p "$work/tmp"
 
 old='old-secret'

@@ -20,6 +20,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/outputs.sh"
 . "$root/bench/lib/plot.sh"
 if [ -z "${LARKSPUR_TEST_PGSQL:-}" ]; then
   exec "$root/tests/support/private_pg.sh" "$0" "$@"
@@ -36,20 +37,12 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLARKSPUR_BENCH=ON \
-  -DLARKSPUR_TESTS=OFF >/dev/null
-cmake --build "$build" --target larkspur bench_time -j2 >/dev/null
+bench_build "$build"
 cgi=$build/larkspur.cgi
 timer=$build/bench/bench_time
 psql=("$LARKSPUR_TEST_PGSQL_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d "$LARKSPUR_TEST_PGSQL")
 
-results=${LARKSPUR_BENCH_RESULTS:-$root/bench/results}
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-raw=$results/sql-$stamp.tsv
-table=$results/sql-$stamp.md
-work=$(mktemp -d "${TMPDIR:-/tmp}/larkspur-sql-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_outputs sql
 mkdir -p "$work/tmp"
 
 old='old-secret'
